@@ -1,0 +1,63 @@
+# The two commands of the README are `make run` and `make test`; the rest serve developers.
+.PHONY: all deps build test test-plain test-asan test-tsan tsan asan fuzz fuzz-short bench soak run clean
+
+FUZZ_SECONDS ?= 60
+# CI runs each fuzzer briefly.
+FUZZ_SHORT_SECONDS ?= 15
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+build/build.ninja: CMakeLists.txt CMakePresets.json | deps
+	cmake --preset default
+
+build: deps build/build.ninja
+	cmake --build --preset default
+
+build-asan/build.ninja: CMakeLists.txt CMakePresets.json | deps
+	cmake --preset asan
+
+asan: deps build-asan/build.ninja
+	cmake --build --preset asan
+
+build-tsan/build.ninja: CMakeLists.txt CMakePresets.json | deps
+	cmake --preset tsan
+
+tsan-build: deps build-tsan/build.ninja
+	cmake --build --preset tsan
+
+test-plain: build
+	ctest --preset default
+
+test-asan: asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
+	ctest --preset asan
+
+test-tsan: tsan-build
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
+
+tsan: test-tsan
+
+# Everything CI checks: the plain build, ASan+UBSan, TSan over the threaded tests, short fuzz runs.
+test: test-plain test-asan test-tsan fuzz-short
+
+fuzz: asan
+	@bash scripts/run-fuzzers build-asan $(FUZZ_SECONDS)
+
+fuzz-short: asan
+	@bash scripts/run-fuzzers build-asan $(FUZZ_SHORT_SECONDS)
+
+bench: build
+	@bash scripts/run-bench build
+
+soak: build
+	ctest --test-dir build -L soak --output-on-failure
+
+run: build
+	@bash scripts/run build
+
+clean:
+	rm -rf build build-asan build-tsan
