@@ -20,18 +20,21 @@ using detail::IniDocument;
 
 namespace {
 
-bool hasBlankEdge(std::string_view s) {
-  return s.front() == ' ' || s.front() == '\t' || s.back() == ' ' || s.back() == '\t';
+std::string_view trimmed(std::string_view s) {
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
-// A name that would not read back as itself is refused rather than written.
-bool validSection(std::string_view s) { return !s.empty() && !hasBlankEdge(s) && !hasLineBreak(s); }
+// Names are trimmed as the reader trims them; one that still would not read back
+// as itself is refused rather than written. A section may be named "" ("[]").
+bool validSection(std::string_view s) { return !hasLineBreak(s); }
 
 bool validKey(std::string_view k) {
-  return !k.empty() && !hasBlankEdge(k) && !hasLineBreak(k) && k.find('=') == std::string_view::npos &&
-         k.front() != ';' && k.front() != '[';
+  return !k.empty() && !hasLineBreak(k) && k.find('=') == std::string_view::npos && k.front() != ';' &&
+         k.front() != '[';
 }
 
 bool readAll(const std::filesystem::path& path, std::string& out) {
@@ -48,6 +51,9 @@ auto retry(F f) {
   while (rc < 0 && errno == EINTR);
   return rc;
 }
+
+// A section or key name as the file holds it: Windows-1252, without surrounding blanks.
+std::string name(std::u16string_view text) { return std::string(trimmed(cp::fromUtf16(text))); }
 
 std::string systemText(const char* what, const std::filesystem::path& p, int err) {
   return std::string(what) + " " + p.string() + ": " + std::strerror(err);
@@ -87,14 +93,14 @@ std::u16string IniFile::readString(std::u16string_view section, std::u16string_v
                                    std::u16string_view defaultValue) const {
   const auto doc = load(path_, lastError_);
   if (!doc) return std::u16string(defaultValue);
-  const auto v = doc->value(cp::fromUtf16(section), cp::fromUtf16(key));
+  const auto v = doc->value(name(section), name(key));
   return v ? cp::toUtf16(*v) : std::u16string(defaultValue);
 }
 
 int32_t IniFile::readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) const {
   const auto doc = load(path_, lastError_);
   if (!doc) return defaultValue;
-  const auto v = doc->value(cp::fromUtf16(section), cp::fromUtf16(key));
+  const auto v = doc->value(name(section), name(key));
   if (!v || v->empty()) return defaultValue;
   size_t i = 0;
   bool negative = false;
@@ -121,7 +127,7 @@ std::vector<std::u16string> IniFile::sectionNames() const {
 
 bool IniFile::hasSection(std::u16string_view section) const {
   const auto doc = load(path_, lastError_);
-  return doc && doc->hasSection(cp::fromUtf16(section));
+  return doc && doc->hasSection(name(section));
 }
 
 Status IniFile::writeString(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
@@ -129,11 +135,11 @@ Status IniFile::writeString(std::u16string_view section, std::u16string_view key
 }
 
 Status IniFile::writeStrings(std::u16string_view section, const std::vector<Entry>& entries) {
-  const std::string s = cp::fromUtf16(section);
+  const std::string s = name(section);
   if (!validSection(s)) return Status::InvalidName;
   std::vector<std::pair<std::string, std::string>> bytes;
   for (const Entry& e : entries) {
-    std::string k = cp::fromUtf16(e.key);
+    std::string k = name(e.key);
     std::string v = cp::fromUtf16(e.value);
     if (!validKey(k)) return Status::InvalidName;
     if (hasLineBreak(v)) return Status::InvalidValue;
@@ -148,14 +154,14 @@ Status IniFile::writeStrings(std::u16string_view section, const std::vector<Entr
 Status IniFile::deleteKey(std::u16string_view section, std::u16string_view key) {
   auto doc = load(path_, lastError_);
   if (!doc) return Status::IoError;
-  if (!doc->removeKey(cp::fromUtf16(section), cp::fromUtf16(key))) return Status::Ok;
+  if (!doc->removeKey(name(section), name(key))) return Status::Ok;
   return replaceFile(path_, doc->serialize(), &lastError_);
 }
 
 Status IniFile::deleteSection(std::u16string_view section) {
   auto doc = load(path_, lastError_);
   if (!doc) return Status::IoError;
-  if (!doc->removeSection(cp::fromUtf16(section))) return Status::Ok;
+  if (!doc->removeSection(name(section))) return Status::Ok;
   return replaceFile(path_, doc->serialize(), &lastError_);
 }
 

@@ -9,9 +9,10 @@
 //   Key=Value          (after blanks); its name runs to the last "]" of the line
 //   ; comment          lines that are neither are kept as they are
 //
-// Section and key names compare ignoring case (Windows-1252 letters). Keys and
-// values are trimmed of surrounding blanks; a value may hold any other character,
-// "[" and "=" included. Before the first section nothing is a key.
+// Section and key names compare ignoring case (Windows-1252 letters). Names and
+// values are trimmed of surrounding blanks, also the names a caller passes; a
+// value may hold any other character, "[" and "=" included. A section may be
+// named "" ("[]"). Before the first section nothing is a key.
 //
 // Every call reads the file afresh. A change rewrites the whole file through a
 // temporary file in the same folder that is renamed over the old one, so a write
@@ -33,7 +34,7 @@ namespace xel::ini {
 
 enum class [[nodiscard]] Status {
   Ok,
-  InvalidName,   // an empty name, a line break in it, a key that would not read back as one
+  InvalidName,   // a line break in a name, a key that is empty or would not read back as one
   InvalidValue,  // a line break in a value: it would start a line of its own
   IoError,       // the file could not be read or replaced; the old file is intact
 };

@@ -179,8 +179,7 @@ TEST_F(IniFileTest, NamesAndValuesThatWouldNotReadBackAreRefused) {
   IniFile ini(path_);
   EXPECT_EQ(ini.writeString(u"S", u"K", u"two\r\n[Injected]"), Status::InvalidValue);
   EXPECT_EQ(ini.writeString(u"S\nT", u"K", u"v"), Status::InvalidName);
-  EXPECT_EQ(ini.writeString(u"", u"K", u"v"), Status::InvalidName);
-  EXPECT_EQ(ini.writeString(u" S", u"K", u"v"), Status::InvalidName);
+  EXPECT_EQ(ini.writeString(u"S", u"  ", u"v"), Status::InvalidName);
   EXPECT_EQ(ini.writeString(u"S", u"A=B", u"v"), Status::InvalidName);
   EXPECT_EQ(ini.writeString(u"S", u";K", u"v"), Status::InvalidName);
   EXPECT_EQ(ini.writeString(u"S", u"[K", u"v"), Status::InvalidName);
@@ -188,6 +187,16 @@ TEST_F(IniFileTest, NamesAndValuesThatWouldNotReadBackAreRefused) {
   EXPECT_EQ(bytes(), "[S]\r\nK=v\r\n") << "a refused write changes nothing";
   EXPECT_EQ(ini.writeString(u"S", u"K", u"a=b [c]"), Status::Ok);
   EXPECT_EQ(ini.readString(u"S", u"K"), u"a=b [c]");
+}
+
+TEST_F(IniFileTest, NamesAreTrimmedAsTheReaderTrimsThemAndMayBeEmpty) {
+  put("[S]\r\nK=v\r\n");
+  IniFile ini(path_);
+  ASSERT_EQ(ini.writeString(u" S\t", u" K ", u"w"), Status::Ok);
+  ASSERT_EQ(ini.writeString(u"", u"K", u"unnamed"), Status::Ok);
+  EXPECT_EQ(bytes(), "[S]\r\nK=w\r\n[]\r\nK=unnamed\r\n");
+  EXPECT_EQ(ini.readString(u"", u"K"), u"unnamed");
+  EXPECT_EQ(ini.sectionNames(), (std::vector<std::u16string>{u"S", u""}));
 }
 
 // ---- Safe replacement --------------------------------------------------------------
