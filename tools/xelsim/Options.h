@@ -1,0 +1,35 @@
+// xelsim's command line. One table drives parsing and --help.
+#pragma once
+
+#include "tools/xelsim/Faults.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace xelsim {
+
+struct Options {
+    bool help = false;
+    // Link: TCP unless --pty is given.
+    std::string tcpAddress = "127.0.0.1";
+    int tcpPort = 10001;
+    bool tcpGiven = false;
+    std::string ptyLink;
+    int baud = 0;  // 0: no pacing
+    // Unit memory
+    std::string eepromPath;
+    std::string configPath;
+    std::optional<std::uint32_t> seed;
+    // Front panel, log
+    std::string scriptPath;
+    std::string logPath;
+    FaultPlan faults;
+};
+
+// Returns false with a message in `error` for a command line that cannot be used.
+bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+std::string usageText();
+
+}  // namespace xelsim
