@@ -77,11 +77,11 @@ public:
   Editor(const Editor&) = delete;
   Editor& operator=(const Editor&) = delete;
 
+  struct State;  // the parsed file and whether it changed
+  explicit Editor(State* state) : state_(state) {}
+
 private:
-  friend struct EditorAccess;
-  explicit Editor(void* doc) : doc_(doc) {}
-  void* doc_;          // the parsed file (nlohmann::json), owned by edit()
-  bool changed_ = false;
+  State* state_;
 };
 
 // Creates the key and any missing keys above it. Ok if it exists already.

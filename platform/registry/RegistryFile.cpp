@@ -1,0 +1,446 @@
+#include "platform/registry/RegistryFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <iostream>
+#include <mutex>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace xel::registry {
+namespace detail {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const char* const kFileName = "registry.json";
+const char* const kLockName = "registry.lock";
+const char* const kRootNames[] = {"HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT"};
+
+// EINTR is retried here and nowhere else.
+template <class F>
+auto retryOnSignal(F f) {
+  decltype(f()) r;
+  do {
+    r = f();
+  } while (r == -1 && errno == EINTR);
+  return r;
+}
+
+std::string osError(int err) {
+  char buf[256];
+  // The GNU strerror_r may return a static string instead of filling buf.
+  return strerror_r(err, buf, sizeof buf);
+}
+
+// A failure a retry may cure (the process ran out of descriptors or memory):
+// never a reason to move the user's file aside.
+bool isTransient(int err) {
+  return err == EMFILE || err == ENFILE || err == ENOMEM || err == EAGAIN || err == EINTR;
+}
+
+struct WarningSlot {
+  std::mutex mutex;
+  std::string text;
+};
+
+WarningSlot& warningSlot() {
+  // Never destroyed: a warning may be raised while the process exits.
+  static WarningSlot* slot = new WarningSlot;
+  return *slot;
+}
+
+// mkdir -p with mode 0700 for every folder it creates.
+bool makeDirs(const fs::path& dir, std::string& why) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    why = dir.string() + " is not a folder";
+    return false;
+  }
+  if (dir.has_parent_path() && dir.parent_path() != dir && !makeDirs(dir.parent_path(), why)) {
+    return false;
+  }
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = "cannot create " + dir.string() + ": " + osError(errno);
+    return false;
+  }
+  return true;
+}
+
+fs::path homeDir() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  std::vector<char> buf(16384);
+  passwd pw {};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+fs::path stateDirPath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "xelor";
+  const fs::path home = homeDir();
+  if (home.empty()) return {};
+  return home / ".config" / "xelor";
+}
+
+std::string stamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm {};
+  ::localtime_r(&now, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+  return buf;
+}
+
+// Renames from to to unless to exists.
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // The file system cannot refuse for us; the exclusive lock keeps our own
+  // processes out of the gap.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(from.c_str(), to.c_str());
+}
+
+// Moves a file we cannot use out of the way, under a name a person finds
+// beside it. Returns the new name, or "" with why filled in.
+fs::path moveAside(const fs::path& file, std::string& why) {
+  const std::string base = file.string() + ".corrupt-" + stamp();
+  for (int n = 1; n < 1000; ++n) {
+    const fs::path target = n == 1 ? fs::path(base) : fs::path(base + "-" + std::to_string(n));
+    if (renameNoReplace(file, target) == 0) return target;
+    if (errno != EEXIST) {
+      why = osError(errno);
+      return {};
+    }
+  }
+  why = "too many earlier copies";
+  return {};
+}
+
+void fsyncDir(const fs::path& dir) {
+  const int fd = retryOnSignal([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return;
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    warn("the registry folder " + dir.string() + " could not be flushed to disk: " + osError(errno));
+  }
+  ::close(fd);
+}
+
+bool writeAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = retryOnSignal([&] { return ::write(fd, data.data() + done, data.size() - done); });
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+enum class ReadResult { Ok, Missing, Unreadable, Transient };
+
+ReadResult readFile(const fs::path& file, std::string& out, int& err) {
+  const int fd = retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) {
+    err = errno;
+    if (err == ENOENT) return ReadResult::Missing;
+    return isTransient(err) ? ReadResult::Transient : ReadResult::Unreadable;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return ReadResult::Unreadable;
+  }
+  out.clear();
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
+    if (n < 0) {
+      err = errno;
+      ::close(fd);
+      return isTransient(err) ? ReadResult::Transient : ReadResult::Unreadable;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return ReadResult::Ok;
+}
+
+// A writer that died between creating its temporary file and renaming it
+// leaves the file behind; under the exclusive lock no other writer is busy.
+void removeStaleTemporaries(const fs::path& dir) {
+  const std::string prefix = std::string(kFileName) + ".tmp-";
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().rfind(prefix, 0) == 0) ::unlink(it->path().c_str());
+  }
+}
+
+bool isBlank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+json emptyDocument() {
+  json doc = json::object();
+  doc["version"] = kFormatVersion;
+  for (const char* root : kRootNames) {
+    doc[root] = json{{"name", root}, {"values", json::array()}, {"keys", json::array()}};
+  }
+  return doc;
+}
+
+bool checkShape(const json& doc, std::string& why) {
+  if (!doc.is_object()) {
+    why = "the top level is not a JSON object";
+    return false;
+  }
+  const auto version = doc.find("version");
+  if (version == doc.end() || !version->is_number_unsigned()) {
+    why = "it has no format version";
+    return false;
+  }
+  // Walked with an explicit stack: a hand-made file may nest very deeply.
+  std::vector<const json*> pending;
+  for (const char* root : kRootNames) {
+    const auto it = doc.find(root);
+    if (it != doc.end()) pending.push_back(&*it);
+  }
+  while (!pending.empty()) {
+    const json& key = *pending.back();
+    pending.pop_back();
+    if (!key.is_object()) {
+      why = "a key is not a JSON object";
+      return false;
+    }
+    const auto name = key.find("name");
+    if (name == key.end() || !name->is_string()) {
+      why = "a key has no name";
+      return false;
+    }
+    const auto values = key.find("values");
+    if (values != key.end()) {
+      if (!values->is_array()) {
+        why = "the values of key \"" + name->get<std::string>() + "\" are not a list";
+        return false;
+      }
+      for (const json& v : *values) {
+        const auto vname = v.is_object() ? v.find("name") : v.end();
+        if (!v.is_object() || vname == v.end() || !vname->is_string()) {
+          why = "a value of key \"" + name->get<std::string>() + "\" has no name";
+          return false;
+        }
+      }
+    }
+    const auto keys = key.find("keys");
+    if (keys != key.end()) {
+      if (!keys->is_array()) {
+        why = "the subkeys of key \"" + name->get<std::string>() + "\" are not a list";
+        return false;
+      }
+      for (const json& k : *keys) pending.push_back(&k);
+    }
+  }
+  return true;
+}
+
+void warn(const std::string& text) {
+  WarningSlot& slot = warningSlot();
+  {
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.text = text;
+  }
+  std::cerr << "xelor: warning: " << text << std::endl;
+}
+
+FileSession::~FileSession() { unlock(); }
+
+void FileSession::unlock() {
+  if (lockFd_ >= 0) {
+    ::close(lockFd_);  // closing the last descriptor releases the flock
+    lockFd_ = -1;
+  }
+}
+
+FileSession::Open FileSession::open(Mode mode) {
+  unlock();
+  needExclusive_ = false;
+  newer_ = false;
+  dir_ = userStateDir();
+  if (dir_.empty()) {
+    warn("no folder for the registry: neither XDG_CONFIG_HOME nor HOME names an absolute folder");
+    return Open::Failed;
+  }
+  std::string why;
+  if (!makeDirs(dir_, why)) {
+    warn("the registry folder is not usable: " + why);
+    return Open::Failed;
+  }
+  const fs::path lockPath = dir_ / kLockName;
+  lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+  if (lockFd_ < 0 && mode == Mode::Shared) {
+    lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC); });
+  }
+  if (lockFd_ < 0) {
+    const int err = errno;
+    // A reader in a folder it may not write still reads: replacing the file
+    // is atomic, so it never sees half of one.
+    if (mode == Mode::Shared && !isTransient(err)) {
+      return load(mode) ? Open::Ok : (needExclusive_ ? Open::NeedExclusive : Open::Failed);
+    }
+    warn("cannot open the registry lock " + lockPath.string() + ": " + osError(err));
+    return Open::Failed;
+  }
+  const int op = mode == Mode::Exclusive ? LOCK_EX : LOCK_SH;
+  if (retryOnSignal([&] { return ::flock(lockFd_, op); }) != 0) {
+    warn("cannot lock the registry " + lockPath.string() + ": " + osError(errno));
+    unlock();
+    return Open::Failed;
+  }
+  if (load(mode)) return Open::Ok;
+  unlock();
+  return needExclusive_ ? Open::NeedExclusive : Open::Failed;
+}
+
+bool FileSession::load(Mode mode) {
+  const fs::path file = dir_ / kFileName;
+  std::string text;
+  int err = 0;
+  std::string why;
+  switch (readFile(file, text, err)) {
+    case ReadResult::Missing:
+      doc_ = emptyDocument();
+      return true;
+    case ReadResult::Transient:
+      warn("cannot read the registry " + file.string() + ": " + osError(err));
+      return false;
+    case ReadResult::Unreadable:
+      why = osError(err);
+      break;
+    case ReadResult::Ok:
+      // An empty file holds nothing that could be lost.
+      if (isBlank(text)) {
+        doc_ = emptyDocument();
+        return true;
+      }
+      doc_ = json::parse(text, nullptr, /*allow_exceptions=*/false);
+      if (doc_.is_discarded()) {
+        why = "it is not valid JSON (truncated or damaged)";
+      } else if (checkShape(doc_, why)) {
+        newer_ = doc_["version"].get<std::uint64_t>() > kFormatVersion;
+        for (const char* root : kRootNames) {
+          if (!doc_.contains(root)) doc_[root] = json{{"name", root}};
+        }
+        return true;
+      }
+      break;
+  }
+  if (mode == Mode::Shared) {
+    needExclusive_ = true;
+    return false;
+  }
+  std::string moveWhy;
+  const fs::path aside = moveAside(file, moveWhy);
+  if (aside.empty()) {
+    warn("the registry " + file.string() + " cannot be used (" + why + ") and could not be moved aside (" +
+         moveWhy + "); it is left as it is and nothing is written to it");
+    return false;
+  }
+  fsyncDir(dir_);
+  warn("the registry " + file.string() + " cannot be used (" + why + "); it was kept as " + aside.string() +
+       " and the registry starts empty");
+  doc_ = emptyDocument();
+  return true;
+}
+
+Status FileSession::save() {
+  if (lockFd_ < 0) return Status::IoError;
+  const fs::path file = dir_ / kFileName;
+  if (newer_) {
+    warn("the registry " + file.string() + " was written by a newer version of this software; it is not changed");
+    return Status::IoError;
+  }
+  std::string text;
+  try {
+    text = doc_.dump(2, ' ', false, json::error_handler_t::strict);
+  } catch (const json::exception& e) {
+    warn(std::string("the registry could not be encoded: ") + e.what());
+    return Status::IoError;
+  }
+  text += '\n';
+  removeStaleTemporaries(dir_);
+  std::string tmp = (dir_ / kFileName).string() + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    warn("cannot write the registry in " + dir_.string() + ": " + osError(errno));
+    return Status::IoError;
+  }
+  const auto fail = [&](const char* what) {
+    const std::string reason = osError(errno);
+    ::unlink(tmp.c_str());
+    warn(std::string("cannot ") + what + " the registry " + file.string() + ": " + reason +
+         "; the previous file is unchanged");
+    return Status::IoError;
+  };
+  if (!writeAll(fd, text) || ::fsync(fd) != 0) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return fail("write");
+  }
+  if (::close(fd) != 0) return fail("write");
+  if (::rename(tmp.c_str(), file.c_str()) != 0) return fail("replace");
+  fsyncDir(dir_);
+  return Status::Ok;
+}
+
+}  // namespace detail
+
+std::filesystem::path userStateDir() {
+  try {
+    const std::filesystem::path dir = detail::stateDirPath();
+    std::string why;
+    if (!dir.empty()) (void)detail::makeDirs(dir, why);
+    return dir;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string lastWarning() {
+  try {
+    detail::WarningSlot& slot = detail::warningSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.text;
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace xel::registry

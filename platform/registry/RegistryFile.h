@@ -1,0 +1,60 @@
+// The registry file on disk: the lock, reading with corrupt files moved aside,
+// and the atomic replace. Private to platform/registry.
+#pragma once
+
+#include "platform/registry/Registry.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+
+namespace xel::registry::detail {
+
+inline constexpr int kFormatVersion = 1;
+
+// One locked look at the file: take the lock, load, (for a change) save,
+// release on destruction. Shared for reading, exclusive for changing.
+class FileSession {
+public:
+  enum class Mode { Shared, Exclusive };
+
+  FileSession() = default;
+  ~FileSession();
+  FileSession(const FileSession&) = delete;
+  FileSession& operator=(const FileSession&) = delete;
+
+  // Locks and loads. Shared mode leaves a corrupt file alone and reports
+  // NeedExclusive; exclusive mode moves it aside and starts from empty.
+  enum class Open { Ok, NeedExclusive, Failed };
+  Open open(Mode mode);
+
+  nlohmann::json& doc() { return doc_; }
+  // The file was written by a newer version of the format: readable, but not
+  // ours to rewrite.
+  bool newerFormat() const { return newer_; }
+
+  // Replaces the file with doc() atomically. Exclusive sessions only.
+  Status save();
+
+private:
+  void unlock();
+  bool load(Mode mode);  // false: failed or needs the exclusive lock (see open)
+
+  std::filesystem::path dir_;
+  int lockFd_ = -1;
+  nlohmann::json doc_;
+  bool newer_ = false;
+  bool needExclusive_ = false;
+};
+
+// An empty registry document.
+nlohmann::json emptyDocument();
+
+// Checks that doc has the shape of a registry document; on failure says why.
+bool checkShape(const nlohmann::json& doc, std::string& why);
+
+// Writes a warning to stderr and keeps it as the last warning.
+void warn(const std::string& text);
+
+}  // namespace xel::registry::detail
