@@ -1,0 +1,80 @@
+// A private state folder per test, so each test starts from an empty registry.
+#pragma once
+
+#include "platform/registry/Registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace xeltest {
+
+class RegistryTest : public testing::Test {
+protected:
+  void SetUp() override {
+    const char* base = std::getenv("XDG_CONFIG_HOME");
+    savedXdg_ = base != nullptr ? base : "";
+    hadXdg_ = base != nullptr;
+    std::filesystem::path parent = (base != nullptr && base[0] == '/') ? base : std::filesystem::temp_directory_path();
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    home_ = parent / (std::string("reg-") + info->test_suite_name() + "-" + info->name());
+    std::filesystem::remove_all(home_);
+    std::filesystem::create_directories(home_);
+    ::setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+    warningBefore_ = xel::registry::lastWarning();
+  }
+
+  // The last warning if this test raised one (warnings name the test's own
+  // folder, so an earlier test's warning never looks new), else "".
+  std::string newWarning() const {
+    const std::string w = xel::registry::lastWarning();
+    return w == warningBefore_ ? std::string() : w;
+  }
+
+  void TearDown() override {
+    if (hadXdg_) {
+      ::setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    std::error_code ec;
+    std::filesystem::permissions(stateDir(), std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(home_, ec);
+  }
+
+  std::filesystem::path stateDir() const { return home_ / "xelor"; }
+  std::filesystem::path file() const { return stateDir() / "registry.json"; }
+
+  static std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  static void spill(const std::filesystem::path& p, const std::string& bytes) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+
+  // Files in the state folder whose name starts with prefix.
+  std::vector<std::filesystem::path> filesStartingWith(const std::string& prefix) const {
+    std::vector<std::filesystem::path> found;
+    for (const auto& e : std::filesystem::directory_iterator(stateDir())) {
+      if (e.path().filename().string().rfind(prefix, 0) == 0) found.push_back(e.path());
+    }
+    return found;
+  }
+
+  std::filesystem::path home_;
+
+private:
+  std::string warningBefore_;
+  std::string savedXdg_;
+  bool hadXdg_ = false;
+};
+
+}  // namespace xeltest
