@@ -196,6 +196,8 @@ struct IXelStatus : public IDispatch {
 };
 
 // The placeholder class (ProgID "Xelor.Stubby.1"): no members of its own.
-struct IStubby : public IDispatch {};
+struct IStubby : public IDispatch {
+    static constexpr IID kIID = IID_IStubby;
+};
 
 }  // namespace xel
