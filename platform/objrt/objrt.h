@@ -20,9 +20,9 @@
 //   libraries under one lock; a server's DllGetClassObject and the factory's
 //   CreateInstance run without that lock held (so they may create further
 //   objects themselves).
-// - CoInitialize/CoUninitialize count per thread; CLSIDFromProgID,
-//   CoGetClassObject and CoCreateInstance need the calling thread initialised
-//   and answer CO_E_NOTINITIALIZED otherwise. Objects carry no thread affinity:
+// - CoInitialize/CoUninitialize count per thread; CoGetClassObject and
+//   CoCreateInstance need the calling thread initialised and answer
+//   CO_E_NOTINITIALIZED otherwise. Objects carry no thread affinity:
 //   reference counts are atomic because events cross threads, but each class
 //   documents which of its members may run concurrently.
 // - A VARIANT or BSTR itself is never shared between threads without the
@@ -219,7 +219,6 @@ enum : VARTYPE {
   VT_NULL = 1,
   VT_I2 = 2,
   VT_I4 = 3,
-  VT_R8 = 5,
   VT_BSTR = 8,
   VT_DISPATCH = 9,
   VT_ERROR = 10,
@@ -406,7 +405,7 @@ struct TYPEATTR {
 struct FUNCDESC {
   MEMBERID memid;
   SCODE* lprgscode;
-  ELEMDESC* lprgelemdescParam;  // cParams entries; by-reference parameters are VT_PTR to their type
+  ELEMDESC* lprgelemdescParam;  // the late-bound arguments; out-parameters are VT_PTR to their type
   FUNCKIND funckind;
   INVOKEKIND invkind;
   CALLCONV callconv;
@@ -414,7 +413,7 @@ struct FUNCDESC {
   SHORT cParamsOpt;
   SHORT oVft;
   SHORT cScodes;
-  ELEMDESC elemdescFunc;  // VT_HRESULT for every member of a dual interface
+  ELEMDESC elemdescFunc;  // the return value's type (VT_VOID when none); the status is not shown
   WORD wFuncFlags;
 };
 
@@ -587,8 +586,8 @@ XEL_EXPORT BOOL SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) n
 XEL_EXPORT void SysFreeString(BSTR bstr) noexcept;
 XEL_EXPORT UINT SysStringLen(BSTR bstr) noexcept;      // characters, embedded NULs included
 XEL_EXPORT UINT SysStringByteLen(BSTR bstr) noexcept;  // bytes
-// UTF-8 <-> BSTR. Malformed input becomes U+FFFD. ObjBstrToUtf8 writes at most
-// cap bytes plus a NUL when buf is not null and returns the full UTF-8 length.
+// UTF-8 <-> BSTR. Malformed input becomes U+FFFD. ObjBstrToUtf8 fills buf (cap
+// bytes, the NUL included; may be null) and returns the full UTF-8 length.
 XEL_EXPORT BSTR ObjBstrFromUtf8(const char* utf8, size_t len) noexcept;
 XEL_EXPORT size_t ObjBstrToUtf8(BSTR bstr, char* buf, size_t cap) noexcept;
 // Counts a NUL-terminated wide text (null -> 0).
@@ -633,8 +632,8 @@ XEL_EXPORT HRESULT CoCreateGuid(GUID* pguid) noexcept;
 // S_FALSE for a nested one. The model argument is accepted and not enforced.
 XEL_EXPORT HRESULT CoInitialize(void* pvReserved) noexcept;
 XEL_EXPORT HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit) noexcept;
-// Ends one CoInitialize of this thread. When the last initialisation in the
-// process ends, server libraries whose DllCanUnloadNow says S_OK are unloaded.
+// Ends one CoInitialize of this thread. Loaded server libraries stay loaded
+// (a thread of theirs may still be finishing); CoFreeUnusedLibraries unloads.
 XEL_EXPORT void CoUninitialize() noexcept;
 
 // ProgID -> class id from the registry's classes root. A ProgID whose key has
@@ -656,11 +655,20 @@ XEL_EXPORT HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* p
 XEL_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                                     void** ppv) noexcept;
 // Unloads every loaded server library whose DllCanUnloadNow answers S_OK and
-// that no activation is using at the moment.
+// that no activation is using at the moment. A library must not be running
+// code on any thread when its count reaches zero and this is called.
 XEL_EXPORT void CoFreeUnusedLibraries() noexcept;
+// True while the library at path (as registered) is loaded by the runtime.
+XEL_EXPORT BOOL ObjIsLibraryLoaded(const char* path) noexcept;
 // The reason for the last failed library load or entry-point lookup on this
-// thread (the loader's text), copied into buf; returns the full length.
+// thread (the loader's text), copied into buf (cap bytes, the NUL included);
+// returns the full length.
 XEL_EXPORT size_t ObjLastLoadError(char* buf, size_t cap) noexcept;
+
+// A status in words for messages: "0x80040154 REGDB_E_CLASSNOTREG: class not
+// registered", or the number alone for a code the runtime does not know.
+// Fills buf (cap bytes, the NUL included); returns the full length.
+XEL_EXPORT size_t ObjStatusText(HRESULT hr, char* buf, size_t cap) noexcept;
 
 }  // extern "C"
 
