@@ -3,6 +3,7 @@
 #include "platform/picboot/picboot.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -21,6 +22,10 @@ constexpr size_t kBlockHeader = 5;
 // Longest silence we wait for per attempt when the caller does not say.
 constexpr int kMinAttemptWaitMs = 20;
 
+// Each channel starts its sequence numbers elsewhere, so a late reply meant for
+// an earlier channel on the same line is not taken for one of ours.
+std::atomic<unsigned> g_sequenceStart{0};
+
 struct Reply {
     uint8_t status = 0;
     std::vector<uint8_t> data;
@@ -30,7 +35,8 @@ enum class Outcome { Ok, IoError, NoReply, Refused };
 
 class Channel {
 public:
-    Channel(int timeoutMs) : timeout_(timeoutMs) {}
+    explicit Channel(int timeoutMs)
+        : timeout_(timeoutMs), seq_(static_cast<uint8_t>(g_sequenceStart.fetch_add(61))) {}
 
     bool open(const std::string& path, int baud) { return port_.open(path, baud); }
 
@@ -104,7 +110,7 @@ private:
     std::vector<uint8_t> pending_;
     size_t pendingPos_ = 0;
     milliseconds timeout_;
-    uint8_t seq_ = 0;
+    uint8_t seq_;
 };
 
 // Open channels by handle. Handles count up from 1 and are not reused while open.
