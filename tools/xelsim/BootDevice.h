@@ -72,7 +72,7 @@ public:
     const Counters& counters() const { return counters_; }
     const Geometry& geometry() const { return geometry_; }
 
-    // Program memory starts erased (0xFF) and EEPROM blank (0xFF), as a fresh part.
+    // Program memory starts erased (0xFF) and EEPROM blank (0xFF), as on a new chip.
     std::vector<std::uint8_t>& programMemory() { return program_; }
     const std::vector<std::uint8_t>& programMemory() const { return program_; }
     std::vector<std::uint8_t>& eeprom() { return eeprom_; }
