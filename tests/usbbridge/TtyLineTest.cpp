@@ -1,0 +1,56 @@
+// The character format and speed table shared by the bridge and the serial line.
+#include <gtest/gtest.h>
+
+#include "platform/usbbridge/TtyLine.h"
+
+using namespace xel::tty;
+
+namespace {
+
+constexpr tcflag_t kFormatBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+}  // namespace
+
+TEST(TtyLine, FormatCodesMapToTheirFlags) {
+    struct Row {
+        unsigned dataBits, parity, stopBits;
+        tcflag_t cflag;
+        bool checked;
+    };
+    const Row rows[] = {
+        {8, 0, 0, CS8, false},
+        {7, 1, 0, CS7 | PARENB | PARODD, true},
+        {6, 2, 2, CS6 | PARENB | CSTOPB, true},
+        {5, 3, 1, CS5 | PARENB | PARODD | CMSPAR | CSTOPB, true},
+        {8, 4, 0, CS8 | PARENB | CMSPAR, true},
+    };
+    for (const Row& row : rows) {
+        termios t{};
+        // Start from the opposite of every flag, so stale bits show up.
+        t.c_cflag = kFormatBits & ~row.cflag;
+        t.c_iflag = row.checked ? 0 : INPCK;
+        ASSERT_TRUE(applyFormat(t, row.dataBits, row.parity, row.stopBits)) << row.dataBits << row.parity;
+        EXPECT_EQ(t.c_cflag & kFormatBits, row.cflag) << row.dataBits << "/" << row.parity << "/" << row.stopBits;
+        EXPECT_EQ(bool(t.c_iflag & INPCK), row.checked) << "parity " << row.parity;
+    }
+}
+
+TEST(TtyLine, CodesOutOfRangeLeaveTheLineAlone) {
+    const unsigned bad[][3] = {{4, 0, 0}, {9, 0, 0}, {8, 5, 0}, {8, 0, 3}};
+    for (const auto& codes : bad) {
+        termios t{};
+        t.c_cflag = CS7 | PARENB;
+        t.c_iflag = INPCK;
+        EXPECT_FALSE(applyFormat(t, codes[0], codes[1], codes[2]));
+        EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(CS7 | PARENB));
+        EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(INPCK));
+    }
+}
+
+TEST(TtyLine, SpeedsHaveTheirConstantsOrNone) {
+    EXPECT_EQ(speedFor(38400), static_cast<speed_t>(B38400));
+    EXPECT_EQ(speedFor(9600), static_cast<speed_t>(B9600));
+    EXPECT_EQ(speedFor(115200), static_cast<speed_t>(B115200));
+    EXPECT_EQ(speedFor(0), static_cast<speed_t>(B0));
+    EXPECT_EQ(speedFor(38401), static_cast<speed_t>(B0));
+}
