@@ -1,0 +1,101 @@
+// The USB transport against a fake device tree whose bridge tty is a pseudo-terminal.
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/usbbridge/usbbridge.h"
+#include "tests/linkdriver/LinkHarness.h"
+
+using namespace linktest;
+
+namespace {
+
+// The bridge library reads its roots once: point them at the fake tree first.
+class FakeUsbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { installFakeUsbTree(); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new FakeUsbEnvironment);
+
+class UsbLink : public ::testing::Test {
+protected:
+    void SetUp() override { FakeUsbTree::instance().removeAll(); }
+    void TearDown() override { FakeUsbTree::instance().removeAll(); }
+    Link link;
+};
+
+}  // namespace
+
+TEST_F(UsbLink, WithoutABridgeTheChannelOpensButWritesFailWith3) {
+    Pty other;
+    FakeUsbTree::instance().addDevice("1-1", "Some Other Serial Adapter", other.path);
+    ASSERT_EQ(link.open(usbSettings()), 0u);
+    ASSERT_NE(link.channel, nullptr);
+
+    bool sawSendError = false;
+    for (int i = 0; i < 50 && !sawSendError; ++i) {
+        uint32_t error = 0xDEAD;
+        EXPECT_EQ(link.write("mute\r\x01", &error), 6u) << "the bytes still reach the pipe";
+        uint32_t readError = 0;
+        EXPECT_EQ(link.read(64, &readError), "");
+        sawSendError = error == 3 || readError == 3;
+    }
+    EXPECT_TRUE(sawSendError);
+    EXPECT_EQ(other.receive(1, 50ms), "") << "a device with another product is never used";
+    EXPECT_EQ(link.stats().bytesSent, 0u);
+}
+
+TEST_F(UsbLink, TheFirstMatchingBridgeCarriesTheLink) {
+    Pty first, second;
+    FakeUsbTree::instance().addDevice("1-1", "Some Other Serial Adapter", "");
+    FakeUsbTree::instance().addDevice("1-2", "XELOR MARQUEE AUDIO BRIDGE USB DEVICE", first.path);
+    FakeUsbTree::instance().addDevice("1-3", kBridgeProduct, second.path);
+    ASSERT_EQ(link.open(usbSettings("usb")), 0u);  // the selector ignores case
+
+    uint32_t error = 0xDEAD;
+    EXPECT_EQ(link.write("checksum 1\r", &error), 11u);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(first.receive(11), "checksum 1\r");
+    EXPECT_EQ(second.receive(1, 50ms), "");
+
+    const std::string reply = "1\r\n>1234567890123456";  // 20 bytes
+    first.send(reply);
+    EXPECT_EQ(collect(link, reply.size(), 50).bytes, reply);
+    const CommStats s = link.statsReaching(20, 11);
+    EXPECT_EQ(s.bytesReceived, 20u);
+    EXPECT_EQ(s.bytesSent, 11u);
+
+    // Baud rate and line control reached the bridge's line.
+    termios t{};
+    ASSERT_EQ(::tcgetattr(first.master, &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B38400));
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_FALSE(t.c_iflag & INPCK);
+}
+
+TEST_F(UsbLink, TheBridgeIsOpenExactlyWhileTheChannelIs) {
+    Pty bridge;
+    FakeUsbTree::instance().addDevice("2-1", kBridgeProduct, bridge.path);
+    ASSERT_EQ(link.open(usbSettings()), 0u);
+    UsbBridgeDevice* device = nullptr;
+    EXPECT_EQ(UsbBridgeOpen(0, &device), USBBRIDGE_BUSY) << "the channel holds the bridge";
+    link.close();
+    ASSERT_EQ(UsbBridgeOpen(0, &device), USBBRIDGE_OK) << "CloseComm released the bridge";
+    EXPECT_EQ(UsbBridgeClose(device), USBBRIDGE_OK);
+}
+
+TEST_F(UsbLink, ASplitReplyIsCollectedWithoutLoss) {
+    Pty bridge;
+    FakeUsbTree::instance().addDevice("1-1", kBridgeProduct, bridge.path);
+    ASSERT_EQ(link.open(usbSettings()), 0u);
+    std::string sent;
+    for (int i = 0; i < 4; ++i) {
+        const std::string piece = "part" + std::to_string(i) + "\t";
+        bridge.send(piece);
+        sent += piece;
+        std::this_thread::sleep_for(3ms);
+    }
+    EXPECT_EQ(collect(link, sent.size(), 50).bytes, sent);
+}
