@@ -2,6 +2,7 @@
 
 #include "tests/support/Loopback.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
@@ -163,7 +164,12 @@ XelsimProcess::XelsimProcess(std::vector<std::string> args, Link link) {
 }
 
 XelsimProcess::~XelsimProcess() {
-    stop();
+    // A unit that cannot end cleanly (a hang, a sanitizer report at exit) fails the test
+    // that used it.
+    if (pid_ > 0) {
+        const int status = stop();
+        if (status != 0) ADD_FAILURE() << "xelsim ended with status " << status << "\n" << diagnostics();
+    }
     if (stdinFd_ >= 0) ::close(stdinFd_);
     if (stdoutFd_ >= 0) ::close(stdoutFd_);
 }

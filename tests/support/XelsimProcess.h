@@ -1,7 +1,7 @@
 // The real xelsim program as a test's peer: started on its own loopback address (TCP)
 // or on a fresh pseudo-terminal, waited for with a bound, driven through its front
 // panel (stdin), observed through its frame log, and stopped in the destructor
-// (SIGTERM, a bounded wait, then SIGKILL).
+// (SIGTERM, a bounded wait, then SIGKILL; a non-zero exit there fails the test).
 //
 //   xeltest::XelsimProcess sim({"--seed", "7"});           // TCP on 127.0.0.N:10001
 //   connectTo(sim.address());
