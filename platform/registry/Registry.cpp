@@ -79,6 +79,7 @@ bool splitPath(std::string_view key, std::vector<std::string_view>& parts) {
     const std::string_view part = key.substr(start, end == std::string_view::npos ? end : end - start);
     if (part.empty() || !validName(part, kMaxKeyNameChars)) return false;
     parts.push_back(part);
+    if (parts.size() > detail::kMaxKeyDepth) return false;
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }

@@ -39,7 +39,8 @@ enum class Root { CurrentUser, ClassesRoot };
 enum class [[nodiscard]] Status {
   Ok,
   NotFound,     // no such key or value
-  InvalidName,  // empty or malformed path component, invalid UTF-8, root as a target
+  InvalidName,  // empty or malformed path component (over 255 characters, over 512
+                // levels), invalid UTF-8 or a NUL in a name, the root as a target
   WrongType,    // the value exists with the other type
   IoError,      // the state folder or file could not be read, locked or written
   InvalidData,  // a string value that is not valid UTF-8 or holds a NUL

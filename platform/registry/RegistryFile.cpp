@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <iostream>
 #include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
@@ -226,7 +225,20 @@ bool checkShape(const json& doc, std::string& why) {
     why = "it has no format version";
     return false;
   }
-  // Walked with an explicit stack: a hand-made file may nest very deeply.
+  // Writing and copying a document recurse, so a hand-made file nested deeper
+  // than any key path may be is refused here. Walked with an explicit stack.
+  std::vector<std::pair<const json*, std::size_t>> nested{{&doc, 1}};
+  while (!nested.empty()) {
+    const auto [node, depth] = nested.back();
+    nested.pop_back();
+    if (depth > kMaxJsonDepth) {
+      why = "it is nested too deeply";
+      return false;
+    }
+    if (node->is_structured()) {
+      for (const json& child : *node) nested.emplace_back(&child, depth + 1);
+    }
+  }
   std::vector<const json*> pending;
   for (const char* root : kRootNames) {
     const auto it = doc.find(root);
@@ -276,7 +288,9 @@ void warn(const std::string& text) {
     std::lock_guard<std::mutex> lock(slot.mutex);
     slot.text = text;
   }
-  std::cerr << "xelor: warning: " << text << std::endl;
+  // One write per line, so warnings of several threads do not interleave.
+  const std::string line = "xelor: warning: " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 FileSession::~FileSession() { unlock(); }

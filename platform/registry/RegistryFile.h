@@ -12,6 +12,10 @@
 namespace xel::registry::detail {
 
 inline constexpr int kFormatVersion = 1;
+// Key paths may have at most this many components; a document of such keys is
+// never nested deeper than kMaxJsonDepth.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+inline constexpr std::size_t kMaxJsonDepth = 2 * kMaxKeyDepth + 64;
 
 // One locked look at the file: take the lock, load, (for a change) save,
 // release on destruction. Shared for reading, exclusive for changing.

@@ -76,7 +76,7 @@ TEST_F(RegistryFaults, TruncatedFileIsKeptAsideWithItsBytesAndTheRegistryStartsE
 }
 
 TEST_F(RegistryFaults, MalformedDocumentsAreKeptAsideBeforeAWrite) {
-  const std::string cases[] = {
+  std::vector<std::string> cases = {
       "not json at all",
       "[1, 2, 3]",
       R"({"HKEY_CURRENT_USER":{"name":"HKEY_CURRENT_USER"}})",            // no version
@@ -85,6 +85,8 @@ TEST_F(RegistryFaults, MalformedDocumentsAreKeptAsideBeforeAWrite) {
       R"({"version":1,"HKEY_CURRENT_USER":{"name":"x","values":[{"type":"REG_SZ"}]}})",
       "{\"version\":1,\"HKEY_CURRENT_USER\":{\"name\":\"bad \xFF utf-8\"}}",
   };
+  // Nested deeper than any registry could be, which rewriting could not handle.
+  cases.push_back(R"({"version":1,"extra":)" + std::string(5000, '[') + std::string(5000, ']') + "}");
   for (const std::string& bytes : cases) {
     SCOPED_TRACE(bytes);
     std::filesystem::remove_all(stateDir());

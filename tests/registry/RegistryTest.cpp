@@ -112,8 +112,13 @@ TEST_F(RegistryTest, MalformedNamesAndDataAreRefusedWithoutWriting) {
   EXPECT_EQ(reg::setString(HKCU, "k", "v", "\xC0\xAF"), Status::InvalidData);
   EXPECT_EQ(reg::deleteKey(HKCU, ""), Status::InvalidName);  // the root stays
   EXPECT_FALSE(std::filesystem::exists(file()));
-  // The longest name a key may have is fine.
+  // The longest name and the deepest path a key may have are fine.
   EXPECT_EQ(reg::createKey(HKCU, std::string(255, 'k')), Status::Ok);
+  std::string deep = "d";
+  for (int i = 1; i < 512; ++i) deep += "\\d";
+  EXPECT_EQ(reg::setDword(HKCU, deep, "v", 1), Status::Ok);
+  EXPECT_EQ(reg::getDword(HKCU, deep, "v"), 1u);
+  EXPECT_EQ(reg::createKey(HKCU, deep + "\\d"), Status::InvalidName);
 }
 
 TEST_F(RegistryTest, DeleteKeyTakesItsWholeSubtreeAndNothingElse) {
