@@ -40,14 +40,18 @@ QStyleOptionButton CColorButton::panelOption() const {
   // Only pressed, disabled or normal: no focus or hover looks on these buttons.
   opt.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
   opt.state |= isDown() ? QStyle::State_Sunken : QStyle::State_Raised;
-  opt.rect = rect().adjusted(-1, -1, 1, 1);
+  // The style's panels fill their rectangle to the edge (they have no
+  // transparent margin to make up for), so the panel gets the button's own.
+  opt.rect = rect();
   return opt;
 }
 
 QRect CColorButton::contentRect() const {
   if (themedDrawing()) {
     const QStyleOptionButton opt = panelOption();
-    return style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this);
+    // One pixel in from the style's content rectangle, so the gradient's extra
+    // row above the content stays clear of the panel's frame.
+    return style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this).adjusted(1, 1, -1, -1);
   }
   return rect().adjusted(kEdge, kEdge, -kEdge, -kEdge);
 }

@@ -1,8 +1,8 @@
 // An owner-drawn push button filled with a vertical two-colour gradient.
 //
 // Drawing: with a themed style (any but the classic flat "Windows" style) the
-// style's push-button panel is drawn one pixel larger than the button on every
-// side and the gradient fills the style's content rectangle; otherwise a flat
+// style's push-button panel (pressed, disabled or normal) fills the button and
+// the content rectangle lies one pixel inside the style's; otherwise a flat
 // frame is drawn and the content rectangle is the button less the window
 // system's edge (2 pixels). The gradient runs top to bottom over the content
 // rectangle extended one pixel upwards:

@@ -1,36 +1,24 @@
 #include "console/CProcessorLibrary.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
-
-namespace {
-
-bool readFile(const std::filesystem::path& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-}  // namespace
 
 CProcessorLibrary::CProcessorLibrary(std::filesystem::path file) : ini_(std::move(file)) {}
 
 xel::ini::Status CProcessorLibrary::seedFrom(const std::filesystem::path& defaultLibrary) {
+  using xel::ini::Status;
   std::error_code ec;
   std::string bytes;
   if (std::filesystem::exists(ini_.path(), ec)) {
     // A library that cannot be read is left alone rather than replaced.
-    if (!readFile(ini_.path(), bytes)) return xel::ini::Status::IoError;
-    if (!ini_.sectionNames().empty()) return xel::ini::Status::Ok;
+    if (xel::ini::readFile(ini_.path(), bytes) != Status::Ok) return Status::IoError;
+    if (!ini_.sectionNames().empty()) return Status::Ok;
   }
-  if (readFile(defaultLibrary, bytes) && !xel::ini::IniFile(defaultLibrary).sectionNames().empty())
+  if (xel::ini::readFile(defaultLibrary, bytes) == Status::Ok && !xel::ini::IniFile(defaultLibrary).sectionNames().empty())
     return xel::ini::replaceFile(ini_.path(), bytes);
   // No usable installed default either: write the default processor ourselves.
-  xel::ini::Status st = xel::ini::replaceFile(ini_.path(), {});
-  if (st != xel::ini::Status::Ok) return st;
+  const Status st = xel::ini::replaceFile(ini_.path(), {});
+  if (st != Status::Ok) return st;
   return CProcessorDef::defaultProcessor().save(ini_);
 }
 

@@ -22,6 +22,8 @@ public:
   // Base units of the dialog font of the layout tables ("MS Shell Dlg" 8).
   DialogUnits();
   explicit DialogUnits(const QFont& dialogFont);
+  // Known base units (for a font measured elsewhere).
+  DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
 
   // The font the layout tables name, mapped to an installed metric-compatible
   // one. height follows the window system's rule: negative = character (em)

@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <system_error>
 
@@ -35,13 +33,6 @@ bool validSection(std::string_view s) { return !hasLineBreak(s); }
 bool validKey(std::string_view k) {
   return !k.empty() && !hasLineBreak(k) && k.find('=') == std::string_view::npos && k.front() != ';' &&
          k.front() != '[';
-}
-
-bool readAll(const std::filesystem::path& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 template <typename F>
@@ -80,10 +71,7 @@ std::optional<IniDocument> load(const std::filesystem::path& path, std::string& 
   std::string bytes;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return IniDocument::parse({});
-  if (!readAll(path, bytes)) {
-    error = systemText("cannot read", path, errno);
-    return std::nullopt;
-  }
+  if (readFile(path, bytes, &error) != Status::Ok) return std::nullopt;
   return IniDocument::parse(bytes);
 }
 
@@ -163,6 +151,36 @@ Status IniFile::deleteSection(std::u16string_view section) {
   if (!doc) return Status::IoError;
   if (!doc->removeSection(name(section))) return Status::Ok;
   return replaceFile(path_, doc->serialize(), &lastError_);
+}
+
+Status readFile(const std::filesystem::path& path, std::string& bytes, std::string* errorText) {
+  bytes.clear();
+  auto fail = [&](int err) {
+    if (errorText) *errorText = systemText("cannot read", path, err);
+    return Status::IoError;
+  };
+  const int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) return fail(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return fail(err);
+  }
+  char buf[16384];
+  for (;;) {
+    const ssize_t n = retry([&] { return ::read(fd, buf, sizeof buf); });
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      bytes.clear();
+      return fail(err);
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return Status::Ok;
 }
 
 Status replaceFile(const std::filesystem::path& path, std::string_view bytes, std::string* errorText) {

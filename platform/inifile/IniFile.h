@@ -86,6 +86,9 @@ private:
   mutable std::string lastError_;
 };
 
+// Reads a whole file (a folder or an unreadable file is an error, not an empty file).
+Status readFile(const std::filesystem::path& path, std::string& bytes, std::string* errorText = nullptr);
+
 // Replaces a file's contents in one step: a temporary file in the same folder,
 // flushed to disk, then renamed over the old one (through a symbolic link to its
 // target). The old file keeps its permission bits. On failure the old file is

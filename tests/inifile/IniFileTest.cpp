@@ -237,6 +237,16 @@ TEST_F(IniFileTest, ReplacementKeepsModeAndWritesThroughASymlink) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(IniFileTest, AFolderInPlaceOfTheFileIsAnErrorNotAnEmptyFile) {
+  fs::create_directory(path_);
+  IniFile ini(path_);
+  EXPECT_EQ(ini.readString(u"S", u"K", u"d"), u"d");
+  EXPECT_EQ(ini.writeString(u"S", u"K", u"v"), Status::IoError) << "a folder must not be replaced by a new file";
+  EXPECT_TRUE(fs::is_directory(path_));
+  std::string bytes;
+  EXPECT_EQ(xel::ini::readFile(path_, bytes), Status::IoError);
+}
+
 TEST_F(IniFileTest, WriteIntoAMissingFolderFailsCleanly) {
   IniFile ini(dir_ / "no" / "such" / "x.ini");
   EXPECT_EQ(ini.writeString(u"S", u"K", u"v"), Status::IoError);
