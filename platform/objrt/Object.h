@@ -15,6 +15,7 @@
 //                                     Through<IProvideClassInfo, IProvideClassInfo2>>;
 //     HRESULT finalConstruct() noexcept;   // optional: after construction, may fail
 //     void finalRelease() noexcept;        // optional: before destruction
+//     HRESULT queryOther(REFIID, void**) noexcept;  // optional: ids the map lacks
 //     ...
 //   };
 //
@@ -92,8 +93,19 @@ IUnknown* entryPointer(T* self) noexcept {
   using X = EntryOf<E>;
   return static_cast<typename X::Iface*>(static_cast<typename X::Via*>(self));
 }
+// An interface that declares no kIID of its own inherits its base's and would
+// answer for the base's id: two entries with one id show that mistake.
+template <class... E>
+constexpr bool distinctIds() noexcept {
+  constexpr GUID ids[] = {EntryOf<E>::Iface::kIID...};
+  for (size_t i = 0; i < sizeof...(E); ++i)
+    for (size_t j = i + 1; j < sizeof...(E); ++j)
+      if (ids[i] == ids[j]) return false;
+  return true;
+}
 template <class T, class First, class... Rest>
 IUnknown* findInterface(T* self, REFIID riid, InterfaceMap<First, Rest...>) noexcept {
+  static_assert(distinctIds<First, Rest...>(), "two interfaces of the map have one id (a missing kIID?)");
   if (riid == IID_IUnknown || riid == EntryOf<First>::Iface::kIID) return entryPointer<First>(self);
   IUnknown* found = nullptr;
   (void)((riid == EntryOf<Rest>::Iface::kIID ? (found = entryPointer<Rest>(self), true) : false) || ...);
@@ -129,6 +141,10 @@ concept HasFinalConstruct = requires(T& t) {
 };
 template <class T>
 concept HasFinalRelease = requires(T& t) { t.finalRelease(); };
+template <class T>
+concept HasQueryOther = requires(T& t, const IID& iid, void** ppv) {
+  { t.queryOther(iid, ppv) } -> std::same_as<HRESULT>;
+};
 // Keeps an object alive through its own destruction: calls that add and drop
 // references there cannot bring the count to zero again.
 constexpr ULONG kStabilisedCount = 1u << 30;
@@ -171,11 +187,16 @@ public:
     return o->QueryInterface(riid, ppv);
   }
 
+  // The interface map first; then T's queryOther(riid, ppv) when T has one
+  // (an outer object handing out the interfaces of an object it aggregates).
   HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override {
     if (!ppv) return E_POINTER;
     IUnknown* p = findInterface<T>(this, riid);
     *ppv = p;
-    if (!p) return E_NOINTERFACE;
+    if (!p) {
+      if constexpr (detail::HasQueryOther<T>) return this->queryOther(riid, ppv);
+      return E_NOINTERFACE;
+    }
     AddRef();
     return S_OK;
   }
@@ -246,7 +267,10 @@ public:
     }
     IUnknown* p = findInterface<T>(&inner_, riid);
     *ppv = p;
-    if (!p) return E_NOINTERFACE;
+    if (!p) {
+      if constexpr (detail::HasQueryOther<T>) return inner_.queryOther(riid, ppv);
+      return E_NOINTERFACE;
+    }
     p->AddRef();  // delegates: the outer object's count
     return S_OK;
   }
@@ -341,6 +365,7 @@ HRESULT createClassFactory(IClassFactory** out) noexcept {
 template <class I, const InterfaceDesc& D>
 class Dispatch : public I {
   static_assert(D.iid == I::kIID, "the description belongs to another interface");
+  static_assert(I::kIID != IDispatch::kIID, "the interface declares no kIID of its own");
 
 public:
   HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept override {
