@@ -44,7 +44,7 @@ std::u32string fold(std::string_view utf8) {
   out.reserve(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
     }
     if (c < 0x80) {
@@ -57,7 +57,22 @@ std::u32string fold(std::string_view utf8) {
   return out;
 }
 
-bool sameName(std::string_view a, std::string_view b) { return a == b || fold(a) == fold(b); }
+bool isAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Lookups compare a name with every sibling, so the common all-ASCII case
+// avoids building folded copies.
+bool sameName(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  if (isAscii(a) && isAscii(b)) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiUpper(x) == asciiUpper(y); });
+  }
+  return fold(a) == fold(b);
+}
 
 bool validName(std::string_view name, std::size_t maxChars) {
   if (!cp::isValidUtf8(name) || name.find('\0') != std::string_view::npos) return false;

@@ -306,7 +306,7 @@ FileSession::Open FileSession::open(Mode mode) {
   unlock();
   needExclusive_ = false;
   newer_ = false;
-  dir_ = userStateDir();
+  dir_ = stateDirPath();
   if (dir_.empty()) {
     warn("no folder for the registry: neither XDG_CONFIG_HOME nor HOME names an absolute folder");
     return Open::Failed;
