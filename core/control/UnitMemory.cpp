@@ -1,0 +1,157 @@
+#include "core/control/UnitMemory.h"
+
+#include <cstdio>
+#include <string>
+
+namespace xel::core {
+
+namespace {
+
+std::mutex g_slotMutex;
+IComm* g_comm = nullptr;
+
+// A command for the connection: the ASCII text as a counted string.
+BSTR commandString(const std::string& text) noexcept {
+    std::u16string wide(text.begin(), text.end());
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+void appendHex(std::string& s, uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%X", value);
+    s += buf;
+}
+
+}  // namespace
+
+void setSharedComm(IComm* comm) noexcept {
+    if (comm) comm->AddRef();
+    IComm* old;
+    {
+        std::lock_guard lock(g_slotMutex);
+        old = g_comm;
+        g_comm = comm;
+    }
+    // Released outside the lock: a final release may run arbitrary clean-up.
+    if (old) old->Release();
+}
+
+IComm* sharedComm() noexcept {
+    std::lock_guard lock(g_slotMutex);
+    if (g_comm) g_comm->AddRef();
+    return g_comm;
+}
+
+HRESULT ReadEeprom(uint16_t address, int count, LONG* values) noexcept {
+    if (count > 0 && !values) return E_POINTER;
+    if (count > 0x7FFF) return E_INVALIDARG;
+    IComm* comm = sharedComm();
+    if (!comm) return 1;
+    HRESULT hr = 1;
+    try {
+        std::string cmd = "rdeep ";
+        appendHex(cmd, count > 1 ? static_cast<uint32_t>(count - 1) : 0u);
+        cmd += ' ';
+        appendHex(cmd, address);
+        cmd += '\r';
+        if (BSTR b = commandString(cmd)) {
+            hr = comm->WriteAndReturnHex(b, static_cast<SHORT>(count < 0 ? 0 : count), values);
+            SysFreeString(b);
+        } else {
+            hr = E_OUTOFMEMORY;
+        }
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
+    }
+    comm->Release();
+    return hr;
+}
+
+HRESULT WriteEeprom(uint16_t address, int count, const LONG* values) noexcept {
+    if (count < 0 || count > PendingEepromWrites::kMaxRun) return E_INVALIDARG;
+    if (count > 0 && !values) return E_POINTER;
+    IComm* comm = sharedComm();
+    if (!comm) return 1;
+    HRESULT hr = 1;
+    try {
+        std::string cmd = "wreep ";
+        appendHex(cmd, address);
+        for (int i = 0; i < count; ++i) {
+            cmd += ' ';
+            appendHex(cmd, static_cast<uint32_t>(values[i]));
+        }
+        cmd += '\r';
+        if (BSTR b = commandString(cmd)) {
+            hr = comm->WriteAndWaitForResponse(b);
+            SysFreeString(b);
+        } else {
+            hr = E_OUTOFMEMORY;
+        }
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
+    }
+    comm->Release();
+    return hr;
+}
+
+bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values) noexcept {
+    if (count <= 0 || !values || address + count - 1 > 0xFFFF) return false;
+    try {
+        std::lock_guard lock(mutex_);
+        IComm* comm = sharedComm();
+        VARIANT_BOOL connected = VARIANT_FALSE;
+        if (comm) {
+            comm->IsConnected(&connected);
+            comm->Release();
+        }
+        // Not connected: the caller's field keeps its new value, the unit its old one.
+        if (connected != VARIANT_TRUE) return false;
+        for (int i = 0; i < count; ++i)
+            table_[static_cast<uint16_t>(address + i)] = static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool PendingEepromWrites::anyPending() const noexcept {
+    std::lock_guard lock(mutex_);
+    for (const auto& [address, value] : table_)
+        if (value < 0) return true;
+    return false;
+}
+
+std::optional<PendingEepromWrites::Run> PendingEepromWrites::takeRun(int maxValues) noexcept {
+    try {
+        if (maxValues <= 0) return std::nullopt;
+        std::lock_guard lock(mutex_);
+        auto it = table_.begin();
+        while (it != table_.end() && it->second >= 0) ++it;
+        if (it == table_.end()) return std::nullopt;
+        Run run;
+        run.address = it->first;
+        run.values.reserve(static_cast<size_t>(maxValues));
+        uint32_t next = it->first;
+        for (; it != table_.end() && it->first == next && it->second < 0 &&
+               static_cast<int>(run.values.size()) < maxValues;
+             ++it, ++next) {
+            run.values.push_back(it->second & 0x00FFFFFF);
+            it->second = 0;
+        }
+        return run;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void PendingEepromWrites::discardAll() noexcept {
+    std::lock_guard lock(mutex_);
+    for (auto& entry : table_) entry.second = 0;
+}
+
+std::vector<std::pair<uint16_t, LONG>> PendingEepromWrites::entries() const {
+    std::lock_guard lock(mutex_);
+    return {table_.begin(), table_.end()};
+}
+
+}  // namespace xel::core
