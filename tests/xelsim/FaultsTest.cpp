@@ -17,7 +17,10 @@ TEST(Faults, SilentUnitCarriesCommandsOutButNeverAnswers) {
     XelsimProcess sim({"--silent"});
     auto host = connect(sim);
     host->send(WireHost::frame("mute 0"));
-    EXPECT_EQ(host->readFor(400), "");
+    ASSERT_TRUE(sim.waitForLog([](const auto& log) {
+        return std::any_of(log.begin(), log.end(), [](const auto& e) { return e.event == "withheld"; });
+    }));
+    EXPECT_EQ(host->readFor(300), "");
     EXPECT_TRUE(sim.dump().muted) << "the command was carried out";
 }
 
@@ -54,10 +57,11 @@ TEST(Faults, NoPromptAfterLeavesRepliesUnfinished) {
     XelsimProcess sim({"--no-prompt-after", "1"});
     auto host = connect(sim);
     EXPECT_EQ(host->command("mute"), "1\r\n>");
-    host->send(WireHost::frame("mute"));
-    EXPECT_EQ(host->readFor(300), "1\r\n");
-    host->send(WireHost::frame("pin"));
-    EXPECT_EQ(host->readFor(300), "1\r\n") << "it stays that way for the connection";
+    for (const char* query : {"mute", "pin"}) {
+        host->send(WireHost::frame(query));
+        EXPECT_EQ(host->readUntil("\r\n"), "1\r\n") << query;
+        EXPECT_EQ(host->readFor(200), "") << "no prompt follows, for the rest of the connection";
+    }
 }
 
 TEST(Faults, GarbageAfterAnswersJunkThatStillEndsInThePrompt) {

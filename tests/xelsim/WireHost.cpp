@@ -87,19 +87,20 @@ std::string WireHost::readOnce(int timeoutMs) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-std::string WireHost::readReply(int timeoutMs) {
+std::string WireHost::readReply(int timeoutMs) { return readUntil(">", timeoutMs); }
+
+std::string WireHost::readUntil(const std::string& end, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string got;
+    std::string got = std::move(pending_);
+    pending_.clear();
     for (;;) {
-        if (auto gt = pending_.find('>'); gt != std::string::npos) {
-            got += pending_.substr(0, gt + 1);
-            pending_.erase(0, gt + 1);
+        if (auto at = got.find(end); at != std::string::npos) {
+            pending_ = got.substr(at + end.size());
+            got.erase(at + end.size());
             return got;
         }
-        got += pending_;
-        pending_.clear();
         if (closed_ || remaining(deadline) == 0) return got;
-        pending_ = readOnce(remaining(deadline));
+        got += readOnce(remaining(deadline));
     }
 }
 

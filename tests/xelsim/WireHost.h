@@ -26,6 +26,8 @@ public:
     std::string command(const std::string& text, int timeoutMs = 2000);
     // Bytes up to and including the first ">", or what arrived before the time-out.
     std::string readReply(int timeoutMs = 2000);
+    // Bytes up to and including the first `end`, or what arrived before the time-out.
+    std::string readUntil(const std::string& end, int timeoutMs = 2000);
     // Everything that arrives within `ms`.
     std::string readFor(int ms);
 
