@@ -1,6 +1,5 @@
 #include "console/CXelExecApp.h"
 
-#include <QFileInfo>
 #include <QMessageBox>
 
 #include <charconv>

@@ -1,6 +1,5 @@
 #include "console/DialogUnits.h"
 
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QStringList>
