@@ -19,7 +19,9 @@ struct CommChannel {
     std::unique_ptr<xel::link::Transport> transport;
     std::thread thread;
 
-    xel::link::Event ready;         // the thread has attached its device
+    // The thread has attached its device. Kept until the channel is freed: a thread
+    // that starts later than OpenComm waits for must not signal a closed descriptor.
+    xel::link::Event ready;
     xel::link::Event stop;          // leave the loop (stays set)
     xel::link::Event writeRequest;  // bytes wait in the command pipe
     xel::link::Event readRequest;   // the caller wants what the unit sent

@@ -63,10 +63,6 @@ public:
         uint64_t value = 0;
         return retryOnSignal([&] { return ::read(fd_, &value, sizeof value); }) == sizeof value;
     }
-    bool isSet() const {
-        pollfd pfd{fd_, POLLIN, 0};
-        return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN);
-    }
 
 private:
     int fd_ = -1;

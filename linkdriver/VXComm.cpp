@@ -15,7 +15,7 @@ namespace xel::link {
 
 namespace {
 
-Timing g_timing;
+constinit Timing g_timing;
 
 // Read once when the library loads, before any channel exists.
 __attribute__((constructor)) void loadTiming() {
@@ -77,7 +77,6 @@ XEL_EXPORT CommChannel* OpenComm(CommSettings settings, int commandPipeRead, int
             *err = XELCOMM_ERROR_OPEN;
             return nullptr;
         }
-        channel->ready.reset();  // only needed while OpenComm waits for the thread
         return channel.release();
     } catch (...) {
         *err = XELCOMM_ERROR_OPEN;
@@ -108,6 +107,9 @@ XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, con
     channel->lastError.store(XELCOMM_ERROR_NONE, std::memory_order_relaxed);
     const auto* p = static_cast<const uint8_t*>(bytes);
     uint32_t written = 0;
+    // The request is raised even for no bytes: the thread copes with a request
+    // that finds the pipe empty, as it must when an earlier one took its bytes.
+    channel->writeRequest.signal();
     while (p && written < count) {
         const ssize_t n =
             retryOnSignal([&] { return ::write(commandPipeWrite, p + written, count - written); });

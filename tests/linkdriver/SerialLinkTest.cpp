@@ -154,20 +154,23 @@ TEST_F(SerialLink, AWriteLargerThanOneTransferIsSentWhole) {
     EXPECT_EQ(link.statsReaching(0, 10000).bytesSent, block.size());
 }
 
-TEST_F(SerialLink, ABurstOfWritesThroughABlockingPipeNeverStallsTheThread) {
-    // Many write requests race the thread draining the pipe, so some requests find
-    // it already empty; with a blocking pipe a blind read would hang the thread.
+TEST_F(SerialLink, AWriteRequestOverAnEmptyBlockingPipeNeverStallsTheThread) {
+    // A request can find the pipe already drained (its bytes went with an earlier
+    // one); with a blocking pipe a blind read would hang the thread for good.
     Link blocking(/*blockingCommandPipe=*/true);
     ASSERT_EQ(blocking.open(serialSettings("COM1")), 0u);
     std::string sent;
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 200; ++i) {
         const std::string one(1, static_cast<char>('a' + i % 26));
         ASSERT_EQ(blocking.write(one), 1u);
         sent += one;
     }
-    EXPECT_EQ(pty.receive(sent.size()), sent);
+    EXPECT_EQ(pty.receive(sent.size()), sent) << "many small writes keep their order";
+    EXPECT_EQ(blocking.write(""), 0u);  // a request with nothing in the pipe
     pty.send("ok\r\n>");
     EXPECT_EQ(collect(blocking, 5, 50).bytes, "ok\r\n>") << "the thread must still serve reads";
+    blocking.write("next");
+    EXPECT_EQ(pty.receive(4), "next");
 }
 
 TEST_F(SerialLink, AWriteTheLineDoesNotTakeFailsWithError3) {
@@ -184,8 +187,3 @@ TEST_F(SerialLink, AWriteTheLineDoesNotTakeFailsWithError3) {
     EXPECT_TRUE(sawSendError) << "a write that cannot finish within its limit must report 3";
 }
 
-TEST_F(SerialLink, ALowerCaseNameFindsItsMapping) {
-    ASSERT_EQ(link.open(serialSettings("com1")), 0u);
-    link.write("x");
-    EXPECT_EQ(pty.receive(1), "x");
-}

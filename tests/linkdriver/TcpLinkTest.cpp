@@ -55,25 +55,6 @@ TEST_F(TcpLink, HostsThatCannotBeReachedGiveError4) {
     }
 }
 
-TEST_F(TcpLink, AHostNameIsLookedUp) {
-    // "localhost" resolves through the hosts file; it needs the unit's port on 127.0.0.1.
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(xeltest::kUnitPort);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 1) != 0) {
-        ::close(fd);
-        GTEST_SKIP() << "127.0.0.1:10001 is in use by another test";
-    }
-    Link named;
-    EXPECT_EQ(named.open(tcpSettings("localhost")), 0u);
-    named.close();
-    ::close(fd);
-}
-
 TEST_F(TcpLink, APeerThatClosesIsNoError) {
     connect();
     peer.send("bye");
@@ -100,18 +81,3 @@ TEST_F(TcpLink, APeerThatResetsShowsAsError5OnSend) {
     EXPECT_TRUE(sawReset);
 }
 
-TEST_F(TcpLink, BytesSentBetweenReadRequestsAreKept) {
-    connect();
-    std::string sent;
-    for (int i = 0; i < 5; ++i) {
-        const std::string piece = "piece" + std::to_string(i) + ";";
-        peer.send(piece);
-        sent += piece;
-        std::this_thread::sleep_for(5ms);  // separate segments, no read pending
-    }
-    // More than one receive's worth, too.
-    const std::string bulk(3000, 'z');
-    peer.send(bulk);
-    sent += bulk;
-    EXPECT_EQ(collect(link, sent.size(), 100).bytes, sent);
-}

@@ -75,27 +75,3 @@ TEST_F(UsbLink, TheFirstMatchingBridgeCarriesTheLink) {
     EXPECT_FALSE(t.c_iflag & INPCK);
 }
 
-TEST_F(UsbLink, TheBridgeIsOpenExactlyWhileTheChannelIs) {
-    Pty bridge;
-    FakeUsbTree::instance().addDevice("2-1", kBridgeProduct, bridge.path);
-    ASSERT_EQ(link.open(usbSettings()), 0u);
-    UsbBridgeDevice* device = nullptr;
-    EXPECT_EQ(UsbBridgeOpen(0, &device), USBBRIDGE_BUSY) << "the channel holds the bridge";
-    link.close();
-    ASSERT_EQ(UsbBridgeOpen(0, &device), USBBRIDGE_OK) << "CloseComm released the bridge";
-    EXPECT_EQ(UsbBridgeClose(device), USBBRIDGE_OK);
-}
-
-TEST_F(UsbLink, ASplitReplyIsCollectedWithoutLoss) {
-    Pty bridge;
-    FakeUsbTree::instance().addDevice("1-1", kBridgeProduct, bridge.path);
-    ASSERT_EQ(link.open(usbSettings()), 0u);
-    std::string sent;
-    for (int i = 0; i < 4; ++i) {
-        const std::string piece = "part" + std::to_string(i) + "\t";
-        bridge.send(piece);
-        sent += piece;
-        std::this_thread::sleep_for(3ms);
-    }
-    EXPECT_EQ(collect(link, sent.size(), 50).bytes, sent);
-}

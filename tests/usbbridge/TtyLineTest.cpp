@@ -35,22 +35,3 @@ TEST(TtyLine, FormatCodesMapToTheirFlags) {
     }
 }
 
-TEST(TtyLine, CodesOutOfRangeLeaveTheLineAlone) {
-    const unsigned bad[][3] = {{4, 0, 0}, {9, 0, 0}, {8, 5, 0}, {8, 0, 3}};
-    for (const auto& codes : bad) {
-        termios t{};
-        t.c_cflag = CS7 | PARENB;
-        t.c_iflag = INPCK;
-        EXPECT_FALSE(applyFormat(t, codes[0], codes[1], codes[2]));
-        EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(CS7 | PARENB));
-        EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(INPCK));
-    }
-}
-
-TEST(TtyLine, SpeedsHaveTheirConstantsOrNone) {
-    EXPECT_EQ(speedFor(38400), static_cast<speed_t>(B38400));
-    EXPECT_EQ(speedFor(9600), static_cast<speed_t>(B9600));
-    EXPECT_EQ(speedFor(115200), static_cast<speed_t>(B115200));
-    EXPECT_EQ(speedFor(0), static_cast<speed_t>(B0));
-    EXPECT_EQ(speedFor(38401), static_cast<speed_t>(B0));
-}
