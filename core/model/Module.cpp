@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/connection/CComm.h"
+#include "core/control/CXel.h"
 
 namespace xel::core {
 
@@ -15,6 +16,7 @@ namespace {
 // One row per creatable class, in registration order.
 const ClassRow kClassTable[] = {
     classRow<CComm>(CLSID_Comm, "Xelor.Comm.1", "Xelor.Comm", "CComm Object", kCommClass),
+    classRow<CXel>(CLSID_Xel, "Xelor.Xel.1", "Xelor.Xel", "CXel Object", kXelClass),
 };
 constexpr size_t kClassCount = std::size(kClassTable);
 

@@ -1,0 +1,269 @@
+// The core object (ProgID "Xelor.Xel.1"): one unit end to end. It creates the
+// shared connection and the profile, format and level-meter objects, holds the
+// unit-wide settings of the EEPROM (power-on format and mode, AES/EBU fallback,
+// film return format) and the wanted mute state, queues its EEPROM changes for
+// the monitor thread, and raises _IXelEvents (default source) on that thread.
+// IXelStatus tells a client when its changes have reached the unit.
+//
+// One core object per process: the connection sits in one library-wide slot,
+// so creating a second while one lives fails with E_ACCESSDENIED.
+//
+// Thread contract
+// - Automation members run on client threads. Puts may run beside the monitor;
+//   the settings and the mute are atomics, the pending table locks itself.
+// - Query, Load, Save and SetIP exchange with the unit through the connection,
+//   which serialises whole exchanges with the monitor's.
+// - Events fire on the monitor thread with no lock held; a sink may unadvise,
+//   call members, Cleanup, or drop the last reference from inside its handler
+//   (the thread then ends on its own). WaitSettled from inside a handler would
+//   wait for the very thread it blocks and is refused with E_UNEXPECTED.
+// - Cleanup stops the monitor, waiting at most 5000 ms; the final release stops
+//   it and waits for it to end, so it never runs on a released object.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "core/control/HexImage.h"
+#include "core/control/Monitor.h"
+#include "core/control/UnitMemory.h"
+#include "core/control/XelStatus.h"
+#include "core/model/Module.h"
+#include "core/xelor.h"
+#include "platform/objrt/Object.h"
+
+namespace xel::core {
+
+class CComm;
+class CFormat;
+class CProfile;
+class CVU;
+
+// The outgoing interfaces as C++ declarations, for their descriptions: the
+// source only ever calls IDispatch::Invoke on a sink.
+struct XelEvents : IDispatch {
+    static constexpr IID kIID = DIID__IXelEvents;
+    virtual HRESULT InputChange(LONG Input) noexcept = 0;                // 1
+    virtual HRESULT AutomationChange(LONG Automation) noexcept = 0;      // 2
+    virtual HRESULT ModeChange(LONG Mode) noexcept = 0;                  // 3
+    virtual HRESULT CommFail() noexcept = 0;                             // 4
+    virtual HRESULT MuteChange(VARIANT_BOOL Mute) noexcept = 0;          // 5
+    virtual HRESULT PICDownloadStateChange(LONG State) noexcept = 0;     // 6
+};
+struct XelStatusEvents : IDispatch {
+    static constexpr IID kIID = DIID__IXelStatusEvents;
+    virtual HRESULT DownloadProgress(LONG Permille) noexcept = 0;  // 1
+};
+
+namespace xeldesc {
+namespace d = objrt::desc;
+inline constexpr auto kMembers = d::members(
+    d::propget<&IXel::get_Comm>(1, "Comm"),
+    d::propget<&IXel::get_Profile>(2, "Profile"),
+    d::propget<&IXel::get_Format>(3, "Format"),
+    d::propget<&IXel::get_VU>(4, "VU"),
+    d::property<&IXel::get_PowerOnFormat, &IXel::put_PowerOnFormat>(5, "PowerOnFormat"),
+    d::property<&IXel::get_AESEBUFallback, &IXel::put_AESEBUFallback>(6, "AESEBUFallback"),
+    d::method<&IXel::Load>(7, "Load", {"Filename"}),
+    d::method<&IXel::Save>(8, "Save", {"Filename"}),
+    d::property<&IXel::get_Mute, &IXel::put_Mute>(9, "Mute"),
+    d::method<&IXel::Query>(10, "Query"),
+    d::method<&IXel::Cleanup>(11, "Cleanup"),
+    d::method<&IXel::SetIP>(12, "SetIP", {"Address", "HostBits", "Gateway"}),
+    d::property<&IXel::get_PowerOnMode, &IXel::put_PowerOnMode>(13, "PowerOnMode"),
+    d::method<&IXel::ParseHexFile>(14, "ParseHexFile", {"Filename"}),
+    d::method<&IXel::DownloadToPIC>(15, "DownloadToPIC"),
+    d::property<&IXel::get_FilmReturnFormat, &IXel::put_FilmReturnFormat>(16, "FilmReturnFormat"));
+inline constexpr auto kEventMembers = d::members(
+    d::method<&XelEvents::InputChange>(1, "InputChange", {"Input"}),
+    d::method<&XelEvents::AutomationChange>(2, "AutomationChange", {"Automation"}),
+    d::method<&XelEvents::ModeChange>(3, "ModeChange", {"Mode"}),
+    d::method<&XelEvents::CommFail>(4, "CommFail"),
+    d::method<&XelEvents::MuteChange>(5, "MuteChange", {"Mute"}),
+    d::method<&XelEvents::PICDownloadStateChange>(6, "PICDownloadStateChange", {"State"}));
+inline constexpr auto kStatusMembers = d::members(
+    d::method<&IXelStatus::WaitSettled>(1, "WaitSettled", {"TimeoutMs", d::retval("Result")}),
+    d::propget<&IXelStatus::get_DownloadProgress>(2, "DownloadProgress"));
+inline constexpr auto kStatusEventMembers =
+    d::members(d::method<&XelStatusEvents::DownloadProgress>(1, "DownloadProgress", {"Permille"}));
+}  // namespace xeldesc
+
+inline constexpr objrt::InterfaceDesc kIXelDesc = objrt::desc::dualInterface<IXel>("IXel", xeldesc::kMembers);
+inline constexpr objrt::InterfaceDesc kIXelEventsDesc =
+    objrt::desc::eventInterface<XelEvents>("_IXelEvents", xeldesc::kEventMembers);
+inline constexpr objrt::InterfaceDesc kIXelStatusDesc =
+    objrt::desc::dualInterface<IXelStatus>("IXelStatus", xeldesc::kStatusMembers);
+inline constexpr objrt::InterfaceDesc kIXelStatusEventsDesc =
+    objrt::desc::eventInterface<XelStatusEvents>("_IXelStatusEvents", xeldesc::kStatusEventMembers);
+inline constexpr objrt::ImplTypeDesc kXelImpls[] = {
+    {&kIXelDesc, IMPLTYPEFLAG_FDEFAULT},
+    {&kIXelStatusDesc, 0},
+    {&kIXelEventsDesc, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
+    {&kIXelStatusEventsDesc, IMPLTYPEFLAG_FSOURCE},
+};
+inline constexpr objrt::CoClassDesc kXelClass{CLSID_Xel, "Xel", "Xel Class", kXelImpls, std::size(kXelImpls)};
+
+// EEPROM addresses of the core object's own settings.
+inline constexpr uint16_t kEepromPowerOn = 0x001;         // bits 0-6 format + 1; bit 7 set when mode 0
+inline constexpr uint16_t kEepromAesEbuFallback = 0x002;  // fallback + 1
+inline constexpr uint16_t kEepromFilmReturnFormat = 0x20C;
+
+// The byte at address 1 for a power-on format and mode.
+constexpr LONG powerOnByte(LONG format, LONG mode) noexcept { return (format + 1) | (mode == 0 ? 0x80 : 0); }
+
+class CXel : public ImplTag<IID_CXelImpl>,
+             public objrt::Dispatch<IXel, kIXelDesc>,
+             public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
+             public objrt::ConnectionPointContainer<CXel>,
+             public objrt::ProvideClassInfo2<kXelClass> {
+public:
+    using Impl = ImplTag<IID_CXelImpl>;
+    using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
+                                           IProvideClassInfo2, objrt::Through<IProvideClassInfo, IProvideClassInfo2>,
+                                           Impl>;
+
+    // One name for what every base interface declares; Object<> implements them.
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;
+    ULONG AddRef() noexcept override = 0;
+    ULONG Release() noexcept override = 0;
+
+    // Creates the connection (into the shared slot) and the three model objects
+    // by ProgID and starts the monitor. Fails with E_ACCESSDENIED while another
+    // core object lives, and with the creation's own code when the connection or
+    // a model object cannot be created.
+    HRESULT finalConstruct() noexcept;
+    void finalRelease() noexcept;
+    std::span<objrt::ConnectionPoint* const> connectionPoints() noexcept { return points_; }
+
+    // IXel
+    HRESULT get_Comm(IComm** pVal) noexcept override;
+    HRESULT get_Profile(IProfile** pVal) noexcept override;
+    HRESULT get_Format(IFormat** pVal) noexcept override;
+    HRESULT get_VU(IVU** pVal) noexcept override;
+    HRESULT get_PowerOnFormat(LONG* pVal) noexcept override;
+    HRESULT put_PowerOnFormat(LONG newVal) noexcept override;
+    HRESULT get_AESEBUFallback(LONG* pVal) noexcept override;
+    HRESULT put_AESEBUFallback(LONG newVal) noexcept override;
+    HRESULT Load(BSTR Filename) noexcept override;
+    HRESULT Save(BSTR Filename) noexcept override;
+    HRESULT get_Mute(VARIANT_BOOL* pVal) noexcept override;
+    HRESULT put_Mute(VARIANT_BOOL newVal) noexcept override;
+    HRESULT Query() noexcept override;
+    HRESULT Cleanup() noexcept override;
+    HRESULT SetIP(LONG Address, LONG HostBits, LONG Gateway) noexcept override;
+    HRESULT get_PowerOnMode(LONG* pVal) noexcept override;
+    HRESULT put_PowerOnMode(LONG newVal) noexcept override;
+    HRESULT ParseHexFile(BSTR Filename) noexcept override;
+    HRESULT DownloadToPIC() noexcept override;
+    HRESULT get_FilmReturnFormat(LONG* pVal) noexcept override;
+    HRESULT put_FilmReturnFormat(LONG newVal) noexcept override;
+
+    // IXelStatus. A negative TimeoutMs waits without limit.
+    HRESULT WaitSettled(LONG TimeoutMs, LONG* Result) noexcept override;
+    HRESULT get_DownloadProgress(LONG* pVal) noexcept override;
+
+    // For the library's hooks (notifyMonitorOfChange and friends).
+    void wakeMonitor() noexcept { signal_.wake(); }
+    void noteDroppedWrite() noexcept { droppedWrites_.fetch_add(1); }
+
+protected:
+    CXel() : monitor_(*this) {}
+    ~CXel() = default;
+
+private:
+    friend class Monitor;
+
+    // The queried state the monitor works under. The epoch moves at the start
+    // of every Query and again at its success, so the monitor can tell a new
+    // Query from the one it resynced to, and a failure of its own from a Query
+    // that succeeded meanwhile.
+    struct QueryState {
+        bool queried = false;
+        uint64_t epoch = 0;
+        int running = 0;     // Query calls under way
+        Switches switches;   // the format object's switches as the last Query left them
+    };
+    QueryState queryState() const;
+    // Clears the queried flag unless a Query has moved the epoch since.
+    void clearQueried(uint64_t epoch);
+    HRESULT queryUnit() noexcept;
+
+    // Stores one byte for the monitor; a drop (link down) is remembered.
+    void queueByte(uint16_t address, LONG value) noexcept;
+    Switches storedSwitches() const noexcept;
+    SettleTargets settleTargets() const;
+    bool onMonitorThread() const noexcept;
+    void stopMonitor(bool bounded) noexcept;
+
+    // Raises an event on the monitor thread. False when the core object was
+    // released during it (on this thread): the caller must not touch it then.
+    template <class... A>
+    bool fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept;
+
+    // One step of a firmware download in `state` (0-3); the next state.
+    int32_t downloadStep(int32_t state) noexcept;
+    void endDownload() noexcept;
+
+    // Sub-objects, each held through its interface and as its concrete class.
+    objrt::ComPtr<IComm> comm_;
+    objrt::ComPtr<IProfile> profile_;
+    objrt::ComPtr<IFormat> format_;
+    objrt::ComPtr<IVU> vu_;
+    CComm* commImpl_ = nullptr;
+    CProfile* profileImpl_ = nullptr;
+    CFormat* formatImpl_ = nullptr;
+    CVU* vuImpl_ = nullptr;
+
+    std::atomic<LONG> powerOnFormat_{0};
+    std::atomic<LONG> powerOnMode_{0};
+    std::atomic<LONG> aesEbuFallback_{0};
+    std::atomic<LONG> filmReturnFormat_{0};
+    std::atomic<LONG> mute_{0};
+    std::mutex powerOnMutex_;  // one put's store and its address-1 byte together
+    PendingEepromWrites pending_;
+    std::atomic<uint32_t> droppedWrites_{0};
+
+    mutable std::mutex queryMutex_;
+    QueryState query_;
+
+    std::atomic<bool> downloadActive_{false};
+    std::atomic<int32_t> downloadState_{0};
+    std::atomic<LONG> downloadProgress_{0};
+    std::mutex imageMutex_;
+    MemoryImagePaths images_;
+
+    SettleLedger ledger_;
+    MonitorSignal signal_;
+    Monitor monitor_;
+    std::thread thread_;
+    std::mutex threadMutex_;  // joining the thread
+    std::mutex doneMutex_;
+    std::condition_variable doneChanged_;
+    bool threadDone_ = false;
+    bool ownsSlot_ = false;  // this object is the process's core object
+
+    objrt::ConnectionPoint events_{this, DIID__IXelEvents};
+    objrt::ConnectionPoint propertyNotify_{this, IID_IPropertyNotifySink};
+    objrt::ConnectionPoint statusEvents_{this, DIID__IXelStatusEvents};
+    objrt::ConnectionPoint* const points_[3] = {&events_, &propertyNotify_, &statusEvents_};
+};
+
+// True once a core object was released on this thread from inside one of its
+// own events (its monitor thread then ends without touching it again).
+bool coreReleasedOnThisThread() noexcept;
+
+template <class... A>
+bool CXel::fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept {
+    // Held for the call: a sink that drops the last reference makes the object
+    // go with this Release, here on the monitor thread, not under the sink.
+    AddRef();
+    point.fire(id, args...);
+    Release();
+    return !coreReleasedOnThisThread();
+}
+
+}  // namespace xel::core

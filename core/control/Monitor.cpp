@@ -1,0 +1,307 @@
+#include "core/control/Monitor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "core/control/CXel.h"
+#include "core/model/CFormat.h"
+#include "core/model/CProfile.h"
+#include "core/model/CVU.h"
+
+namespace xel::core {
+
+// ---- MonitorSignal ------------------------------------------------------------
+
+MonitorSignal::Wake MonitorSignal::waitUntil(MonitorClock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_until(lock, deadline, [&] { return stop_ || woken_; });
+    if (stop_) return Wake::Stop;
+    if (woken_) {
+        woken_ = false;
+        return Wake::Woken;
+    }
+    return Wake::Timeout;
+}
+
+void MonitorSignal::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    changed_.notify_all();
+}
+
+void MonitorSignal::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool MonitorSignal::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stop_;
+}
+
+// ---- Monitor --------------------------------------------------------------------
+
+std::array<PendingEepromWrites*, kPendingTableCount> Monitor::tables() const {
+    return {&core_.pending_, &core_.profileImpl_->pending(), &core_.formatImpl_->pending()};
+}
+
+int Monitor::run() noexcept {
+    const auto start = MonitorClock::now();
+    levelTime_ = start;
+    statusTime_ = start;
+    sent_.mute = core_.mute_.load();
+    Outcome last = Outcome::Worked;  // the first look comes after the usual short pause
+    for (;;) {
+        if (core_.signal_.waitUntil(nextLook(last)) == MonitorSignal::Wake::Stop) break;
+        Outcome o;
+        try {
+            o = pass();
+        } catch (...) {
+            o = Outcome::Inactive;  // out of memory somewhere: look again later
+        }
+        if (o == Outcome::Gone) return 0;
+        if (o == Outcome::Stopped) break;
+        last = o;
+    }
+    core_.ledger_.failAll();
+    return 6;
+}
+
+MonitorClock::time_point Monitor::nextLook(Outcome last) const {
+    const auto now = MonitorClock::now();
+    switch (last) {
+        case Outcome::Worked:
+            return now + std::chrono::milliseconds(1);
+        case Outcome::Quiet: {
+            // A reading is due once its interval has fully passed.
+            const auto margin = std::chrono::milliseconds(1);
+            auto next = std::min(levelTime_ + kLevelInterval + margin, now + kChangePoll);
+            if (statusForced_) return std::min(next, now + std::chrono::milliseconds(1));
+            return std::min(next, statusTime_ + kStatusInterval + margin);
+        }
+        default:
+            return now + kIdleLook;
+    }
+}
+
+Monitor::Outcome Monitor::pass() {
+    if (core_.downloadActive_.load()) return downloadStep();
+
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    core_.comm_->IsConnected(&connected);
+    const CXel::QueryState q = core_.queryState();
+    if (connected != VARIANT_TRUE || !q.queried) {
+        // Link down (silently: no CommFail) or not queried: nothing is polled
+        // until a Query succeeds, and the next active pass resyncs.
+        resync_ = true;
+        if (connected != VARIANT_TRUE) {
+            core_.clearQueried(q.epoch);
+            core_.ledger_.failAll();
+        } else if (q.running == 0) {
+            core_.ledger_.failAll();
+        }
+        return Outcome::Inactive;
+    }
+    if (resync_ || q.epoch != resyncedEpoch_) resync(q.epoch, q.switches);
+    passEpoch_ = q.epoch;
+    const Outcome o = activePass();
+    if (o == Outcome::Worked || o == Outcome::Quiet) settleWaiters();
+    return o;
+}
+
+void Monitor::resync(uint64_t epoch, const Switches& queried) {
+    CFormat& format = *core_.formatImpl_;
+    sent_.format = format.currentFormat();
+    sent_.film = format.film();
+    sent_.pin = format.pin();
+    // A switch changed since the Query read it is taken as sent and never goes
+    // out: like a discarded write, it fails the waiters.
+    bool discarded = sent_.format != queried.format || sent_.film != queried.film || sent_.pin != queried.pin;
+    for (PendingEepromWrites* table : tables()) {
+        if (table->anyPending()) discarded = true;
+        table->discardAll();
+    }
+    resync_ = false;
+    resyncedEpoch_ = epoch;
+    if (discarded) core_.ledger_.markFailed();
+}
+
+Monitor::Outcome Monitor::activePass() {
+    Outcome o = clientChange();
+    if (o != Outcome::Quiet) return o;
+    o = flushPending();
+    if (o != Outcome::Quiet) return o;
+    const auto now = MonitorClock::now();
+    if (now - levelTime_ > kLevelInterval) return readLevels();
+    if (statusForced_ || now - statusTime_ > kStatusInterval) return readStatus();
+    return Outcome::Quiet;
+}
+
+Monitor::Outcome Monitor::clientChange() {
+    const LONG mute = core_.mute_.load();
+    if (mute != sent_.mute) {
+        // The unit's "mute" argument is 1 for audio on.
+        if (send("mute %X\r", mute == 0 ? 1 : 0) != S_OK) return fail();
+        sent_.mute = mute;
+        return Outcome::Worked;
+    }
+    CFormat& format = *core_.formatImpl_;
+    const int32_t film = format.film();
+    if (film != sent_.film) {
+        if (send("digitalenable %X\r", film == 0 ? 1 : 0) != S_OK) return fail();
+        sent_.film = film;
+        statusForced_ = true;
+        return Outcome::Worked;
+    }
+    const int32_t current = format.currentFormat();
+    if (current != sent_.format) {
+        if (send("button %X\r", current + 1) != S_OK) return fail();
+        sent_.format = current;
+        statusForced_ = true;
+        return Outcome::Worked;
+    }
+    const int32_t pin = format.pin();
+    if (pin != sent_.pin) {
+        if (send("pin %X\r", pin) != S_OK) return fail();
+        sent_.pin = pin;
+        statusForced_ = true;
+        if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{pin})) return Outcome::Gone;
+        return Outcome::Worked;
+    }
+    return Outcome::Quiet;
+}
+
+Monitor::Outcome Monitor::flushPending() {
+    for (PendingEepromWrites* table : tables()) {
+        auto run = table->takeRun();
+        if (!run) continue;
+        // The operator's change did not reach the unit: that is a failure like
+        // any other, not something to drop in silence.
+        if (WriteEeprom(run->address, static_cast<int>(run->values.size()), run->values.data()) != S_OK)
+            return fail();
+        return Outcome::Worked;
+    }
+    return Outcome::Quiet;
+}
+
+Monitor::Outcome Monitor::readLevels() {
+    // Preset with the levels held now, so values missing from a reply change nothing.
+    int32_t held[kLevelCount] = {};
+    core_.vuImpl_->levels(held);
+    LONG reply[kVuReplyValues];
+    for (int k = 0; k < kVuReplyValues; ++k) reply[k] = ((held[2 * k] & 0xFFF) << 12) | (held[2 * k + 1] & 0xFFF);
+    if (query("vu\r", kVuReplyValues, reply) != S_OK) return fail();
+    core_.vuImpl_->storeReading(reply);
+    levelTime_ = MonitorClock::now();
+    return Outcome::Worked;
+}
+
+Monitor::Outcome Monitor::readStatus() {
+    CFormat& format = *core_.formatImpl_;
+    // Each value is preset to what the object holds, so a reply without a value
+    // (or out of range) changes nothing. A client change stored while the read
+    // runs is never overwritten: the unit's answer only becomes the sent value,
+    // and the change goes out on the next pass.
+    const int32_t current = format.currentFormat();
+    LONG value = current + 1;
+    if (query("button\r", 1, &value) != S_OK) return fail();
+    sent_.format = current;
+    if (value - 1 >= 0 && value - 1 <= 7) {
+        const int32_t found = value - 1;
+        sent_.format = found;
+        if (found != current && format.currentFormat() == current) {
+            format.setCurrentFormat(found);
+            if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;
+        }
+    }
+    if (core_.signal_.stopping()) return Outcome::Stopped;
+
+    const int32_t pin = format.pin();
+    value = pin;
+    if (query("pin\r", 1, &value) != S_OK) return fail();
+    sent_.pin = pin;
+    if (value >= 1 && value <= 16) {
+        sent_.pin = value;
+        if (value != pin && format.pin() == pin) {
+            format.setPin(value);
+            if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{value})) return Outcome::Gone;
+        }
+    }
+    if (core_.signal_.stopping()) return Outcome::Stopped;
+
+    // "digitalenable" answers 0 in film (bypass) mode.
+    const int32_t film = format.film();
+    value = film == 0 ? 1 : 0;
+    if (query("digitalenable\r", 1, &value) != S_OK) return fail();
+    const int32_t found = value == 0 ? 1 : 0;
+    sent_.film = found;
+    if (found != film && format.film() == film) {
+        format.setFilm(found);
+        if (!core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1})) return Outcome::Gone;
+    }
+    statusTime_ = MonitorClock::now();
+    statusForced_ = false;
+    return Outcome::Worked;
+}
+
+Monitor::Outcome Monitor::fail() {
+    // Idle until the client's next successful Query (unless one succeeded
+    // while this exchange ran); CommFail once for this failure.
+    core_.clearQueried(passEpoch_);
+    core_.ledger_.failAll();
+    resync_ = true;
+    if (!core_.fire(core_.events_, DISPID_CommFail)) return Outcome::Gone;
+    return Outcome::Failed;
+}
+
+Monitor::Outcome Monitor::downloadStep() {
+    const int32_t state = core_.downloadState_.load();
+    if (state != seenDownloadState_) {
+        seenDownloadState_ = state;
+        if (state >= PICDownloadOpening && state <= PICDownloadData &&
+            !core_.fire(core_.events_, DISPID_PICDownloadStateChange, LONG{state}))
+            return Outcome::Gone;
+    }
+    if (state < PICDownloadOpening || state > PICDownloadData) {
+        const LONG end = state == PICDownloadComplete ? PICDownloadComplete : PICDownloadFailed;
+        core_.endDownload();
+        if (!core_.fire(core_.events_, DISPID_PICDownloadStateChange, end)) return Outcome::Gone;
+        return Outcome::Worked;
+    }
+    core_.downloadState_.store(core_.downloadStep(state));
+    return Outcome::Worked;
+}
+
+void Monitor::settleWaiters() {
+    core_.ledger_.settle([this] {
+        SettleView view;
+        view.sent = sent_;
+        view.stored = core_.storedSwitches();
+        const auto all = tables();
+        for (size_t i = 0; i < all.size(); ++i)
+            for (const auto& [address, value] : all[i]->entries()) view.tables[i][address] = value;
+        return view;
+    });
+}
+
+HRESULT Monitor::send(const char* format, LONG value) {
+    char line[64];
+    std::snprintf(line, sizeof line, format, static_cast<unsigned>(value));
+    const std::string ascii(line);
+    objrt::Bstr command(std::u16string(ascii.begin(), ascii.end()));
+    return core_.comm_->WriteAndWaitForResponse(command.get());
+}
+
+HRESULT Monitor::query(const char* command, int count, LONG* values) {
+    const std::string ascii(command);
+    objrt::Bstr text(std::u16string(ascii.begin(), ascii.end()));
+    return core_.comm_->WriteAndReturnHex(text.get(), static_cast<SHORT>(count), values);
+}
+
+}  // namespace xel::core

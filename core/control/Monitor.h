@@ -1,0 +1,120 @@
+// The core object's worker thread: the unit monitor (and, while a firmware
+// download runs, its steps).
+//
+// Each pass does at most one exchange with the unit, in this order of
+// preference: a client change of mute, film, current format or pin; one run of
+// pending EEPROM writes ("wreep", tables core, profile, format; consecutive
+// ascending addresses, at most 64 values); the levels ("vu") when more than
+// 200 ms have passed since the last reading; the status triple ("button",
+// "pin", "digitalenable") when more than 1000 ms have passed or a client change
+// asked for it. Nothing is polled until a Query has succeeded on a live link;
+// the first active pass after it resyncs (takes the format object's switches
+// as sent, discards every pending write). A failed exchange clears the queried
+// state and raises CommFail once; the monitor then idles until the next Query.
+//
+// The rhythm is event-driven: the thread wakes at once when a client stores a
+// change (MonitorSignal::wake, notifyMonitorOfChange) and otherwise sleeps until
+// the next reading is due, looking at the format object's switches at least
+// every kChangePoll while active, so a connected idle core costs next to nothing.
+//
+// Thread contract: Monitor runs on its own thread only. MonitorSignal may be
+// used from any thread.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "core/control/UnitMemory.h"
+#include "core/control/XelStatus.h"
+#include "core/xelor.h"
+
+namespace xel::core {
+
+class CXel;
+
+using MonitorClock = std::chrono::steady_clock;
+
+// The stop event and the "look now" signal of one monitor thread.
+class MonitorSignal {
+public:
+    enum class Wake { Stop, Woken, Timeout };
+    // Waits until the deadline, a wake() or stop(). A wake() made while nobody
+    // waited is kept for the next wait. Stop, once given, is kept.
+    Wake waitUntil(MonitorClock::time_point deadline);
+    void wake();
+    void stop();
+    bool stopping() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool woken_ = false;
+    bool stop_ = false;
+};
+
+// Hooks for the library's objects whose puts the monitor acts on (the format
+// and profile objects): each may be called from any thread, also when no core
+// object exists. A change wakes the monitor at once instead of at its next look;
+// a dropped write (the link was down) makes the next WaitSettled report 1.
+void notifyMonitorOfChange() noexcept;
+void notifyMonitorOfDroppedWrite() noexcept;
+
+class Monitor {
+public:
+    // How long an active monitor with nothing due waits before it looks at the
+    // format object's switches again (its puts do not wake it on their own).
+    static constexpr auto kChangePoll = std::chrono::milliseconds(5);
+    static constexpr auto kLevelInterval = std::chrono::milliseconds(200);
+    static constexpr auto kStatusInterval = std::chrono::milliseconds(1000);
+    static constexpr auto kIdleLook = std::chrono::milliseconds(100);
+
+    explicit Monitor(CXel& core) noexcept : core_(core) {}
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // The thread's body. Returns 6 when told to stop, or 0 at once when the core
+    // object was released on this thread from inside an event handler (nothing
+    // of the object is touched after that).
+    int run() noexcept;
+
+private:
+    enum class Outcome {
+        Inactive,  // link down, not queried, or nothing to do for a download
+        Quiet,     // active, nothing due
+        Worked,    // an exchange (or a download step) was made
+        Failed,    // the failure path was taken
+        Stopped,   // told to stop part-way
+        Gone,      // the core object was released during an event
+    };
+
+    Outcome pass();
+    Outcome activePass();
+    Outcome downloadStep();
+    Outcome clientChange();
+    Outcome flushPending();
+    Outcome readLevels();
+    Outcome readStatus();
+    Outcome fail();
+    void resync(uint64_t epoch, const Switches& queried);
+    void settleWaiters();
+    MonitorClock::time_point nextLook(Outcome last) const;
+
+    std::array<PendingEepromWrites*, kPendingTableCount> tables() const;
+    HRESULT send(const char* format, LONG value);
+    HRESULT query(const char* command, int count, LONG* values);
+
+    CXel& core_;
+    Switches sent_;
+    bool resync_ = true;
+    uint64_t resyncedEpoch_ = 0;
+    uint64_t passEpoch_ = 0;  // the Query epoch the current pass works under
+    MonitorClock::time_point levelTime_{};
+    MonitorClock::time_point statusTime_{};
+    bool statusForced_ = false;
+    int32_t seenDownloadState_ = -1;  // none yet
+};
+
+}  // namespace xel::core
