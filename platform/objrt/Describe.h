@@ -353,28 +353,33 @@ constexpr MemberDesc row(DISPID id, MemberKind kind, const char* name, std::init
   m.paramCount = static_cast<uint16_t>(C::count);
   detail::fillTypes(m, typename C::Args{});
   // Property accessors name their value parameter themselves unless told otherwise.
-  size_t given = names.size();
-  if (kind != MemberKind::Method && given + 1 == C::count) {
-    m.params[C::count - 1].name = kind == MemberKind::Get ? "pVal" : "newVal";
-  } else if (given != C::count) {
-    throw detail::BadDescription{};  // one name per parameter
-  }
-  size_t i = 0;
-  for (const Param& p : names) {
-    m.params[i].name = p.name;
-    m.params[i].typeName = p.typeName;
-    if (p.retval) {
-      if (i + 1 != C::count || !(m.params[i].flags & PARAMFLAG_FOUT)) throw detail::BadDescription{};
-      m.params[i].flags |= PARAMFLAG_FRETVAL;
+  constexpr size_t n = C::count;
+  const size_t given = names.size();
+  if constexpr (n == 0) {
+    // Accessors always have a value parameter; a method without parameters takes no names.
+    if (kind != MemberKind::Method || given != 0) throw detail::BadDescription{};
+  } else {
+    ParamDesc& last = m.params[n - 1];
+    if (kind != MemberKind::Method && given + 1 == n) {
+      last.name = kind == MemberKind::Get ? "pVal" : "newVal";
+    } else if (given != n) {
+      throw detail::BadDescription{};  // one name per parameter
     }
-    ++i;
-  }
-  if (kind == MemberKind::Get) {
-    if (C::count == 0 || !(m.params[C::count - 1].flags & PARAMFLAG_FOUT)) throw detail::BadDescription{};
-    m.params[C::count - 1].flags |= PARAMFLAG_FRETVAL;
-  }
-  if (kind == MemberKind::Put) {
-    if (C::count == 0 || !(m.params[C::count - 1].flags & PARAMFLAG_FIN)) throw detail::BadDescription{};
+    size_t i = 0;
+    for (const Param& p : names) {
+      m.params[i].name = p.name;
+      m.params[i].typeName = p.typeName;
+      if (p.retval) {
+        if (i + 1 != n || !(m.params[i].flags & PARAMFLAG_FOUT)) throw detail::BadDescription{};
+        m.params[i].flags |= PARAMFLAG_FRETVAL;
+      }
+      ++i;
+    }
+    if (kind == MemberKind::Get) {
+      if (!(last.flags & PARAMFLAG_FOUT)) throw detail::BadDescription{};
+      last.flags |= PARAMFLAG_FRETVAL;
+    }
+    if (kind == MemberKind::Put && !(last.flags & PARAMFLAG_FIN)) throw detail::BadDescription{};
   }
   return m;
 }
