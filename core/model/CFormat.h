@@ -1,0 +1,150 @@
+// The format object (ProgID "Xelor.Format.1"): the processor definition the unit
+// runs — processor name and GUID text, eight FormatRecords, the automation mode
+// pin — and the three live switches (current format, automation pin, film).
+//
+// EEPROM-backed puts change the object's copy at once and queue the changed
+// bytes in pending() (nothing is queued while the connection is down); the
+// monitor thread writes them. The live switches are only stored here: the
+// monitor sends them and mirrors the unit's changes back.
+//
+// Thread contract
+// - Automation members run on the client's thread (one at a time).
+// - The monitor thread may at any time use currentFormat()/setCurrentFormat(),
+//   pin()/setPin(), film()/setFilm() (atomics) and pending() (self-locking).
+// - The configuration file uses the puts, SetFormatRecord and GetFormatRecord,
+//   which may run beside the monitor.
+// - Texts and records are guarded by the object's own mutex, never held across
+//   an exchange with the unit.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <iterator>
+#include <mutex>
+#include <string>
+
+#include "core/control/UnitMemory.h"
+#include "core/model/FormatRecord.h"
+#include "core/model/Module.h"
+#include "core/xelor.h"
+#include "platform/objrt/Object.h"
+
+namespace xel::core {
+
+namespace formatdesc {
+namespace d = objrt::desc;
+inline constexpr auto kMembers = d::members(
+    d::property<&IFormat::get_ProcessorName, &IFormat::put_ProcessorName>(1, "ProcessorName"),
+    d::property<&IFormat::get_Count, &IFormat::put_Count>(2, "Count"),
+    d::property<&IFormat::get_FormatName, &IFormat::put_FormatName>(3, "FormatName", {"Format"}),
+    d::property<&IFormat::get_InputTrim, &IFormat::put_InputTrim>(4, "InputTrim", {"Format"}),
+    d::property<&IFormat::get_OutputTrim, &IFormat::put_OutputTrim>(5, "OutputTrim", {"Format"}),
+    d::property<&IFormat::get_InputDelay, &IFormat::put_InputDelay>(6, "InputDelay", {"Format"}),
+    d::property<&IFormat::get_SurroundDelay, &IFormat::put_SurroundDelay>(7, "SurroundDelay", {"Format"}),
+    d::property<&IFormat::get_CurrentFormat, &IFormat::put_CurrentFormat>(8, "CurrentFormat"),
+    d::property<&IFormat::get_ProcessorGUID, &IFormat::put_ProcessorGUID>(9, "ProcessorGUID"),
+    d::method<&IFormat::GetTrimsAndDelays>(
+        10, "GetTrimsAndDelays", {"Format", "InputTrim", "OutputTrim", "InputDelay", "SurroundDelay"}),
+    d::method<&IFormat::Query>(11, "Query"),
+    d::method<&IFormat::Cleanup>(12, "Cleanup"),
+    d::property<&IFormat::get_Pin, &IFormat::put_Pin>(13, "Pin"),
+    d::property<&IFormat::get_ModePin, &IFormat::put_ModePin>(14, "ModePin"),
+    d::property<&IFormat::get_Film, &IFormat::put_Film>(15, "Film"));
+}  // namespace formatdesc
+
+inline constexpr objrt::InterfaceDesc kIFormatDesc =
+    objrt::desc::dualInterface<IFormat>("IFormat", formatdesc::kMembers);
+inline constexpr objrt::ImplTypeDesc kFormatImpls[] = {{&kIFormatDesc, IMPLTYPEFLAG_FDEFAULT}};
+inline constexpr objrt::CoClassDesc kFormatClass{CLSID_Format, "Format", "Format Class", kFormatImpls,
+                                                 std::size(kFormatImpls)};
+
+class CFormat : public ImplTag<IID_CFormatImpl>,
+                public objrt::Dispatch<IFormat, kIFormatDesc>,
+                public objrt::ProvideClassInfo<kFormatClass> {
+public:
+    using Impl = ImplTag<IID_CFormatImpl>;
+    using Interfaces = objrt::InterfaceMap<IFormat, objrt::Through<IDispatch, IFormat>, IProvideClassInfo, Impl>;
+
+    // One name for what every base interface declares; Object<> implements them.
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;
+    ULONG AddRef() noexcept override = 0;
+    ULONG Release() noexcept override = 0;
+
+    // IFormat. Format is a record index 0-7; any other index is E_INVALIDARG
+    // and changes nothing.
+    HRESULT get_ProcessorName(BSTR* pVal) noexcept override;
+    HRESULT put_ProcessorName(BSTR newVal) noexcept override;
+    HRESULT get_Count(LONG* pVal) noexcept override;
+    HRESULT put_Count(LONG newVal) noexcept override;
+    HRESULT get_FormatName(LONG Format, BSTR* pVal) noexcept override;
+    HRESULT put_FormatName(LONG Format, BSTR newVal) noexcept override;
+    HRESULT get_InputTrim(LONG Format, LONG* pVal) noexcept override;
+    HRESULT put_InputTrim(LONG Format, LONG newVal) noexcept override;
+    HRESULT get_OutputTrim(LONG Format, LONG* pVal) noexcept override;
+    HRESULT put_OutputTrim(LONG Format, LONG newVal) noexcept override;
+    HRESULT get_InputDelay(LONG Format, LONG* pVal) noexcept override;
+    HRESULT put_InputDelay(LONG Format, LONG newVal) noexcept override;
+    HRESULT get_SurroundDelay(LONG Format, LONG* pVal) noexcept override;
+    HRESULT put_SurroundDelay(LONG Format, LONG newVal) noexcept override;
+    HRESULT get_CurrentFormat(LONG* pVal) noexcept override;
+    HRESULT put_CurrentFormat(LONG newVal) noexcept override;
+    HRESULT get_ProcessorGUID(BSTR* pVal) noexcept override;
+    HRESULT put_ProcessorGUID(BSTR newVal) noexcept override;
+    HRESULT GetTrimsAndDelays(LONG Format, LONG* InputTrim, LONG* OutputTrim, LONG* InputDelay,
+                              LONG* SurroundDelay) noexcept override;
+    HRESULT Query() noexcept override;
+    HRESULT Cleanup() noexcept override;
+    HRESULT get_Pin(LONG* pVal) noexcept override;
+    HRESULT put_Pin(LONG newVal) noexcept override;
+    HRESULT get_ModePin(LONG* pVal) noexcept override;
+    HRESULT put_ModePin(LONG newVal) noexcept override;
+    HRESULT get_Film(VARIANT_BOOL* pVal) noexcept override;
+    HRESULT put_Film(VARIANT_BOOL newVal) noexcept override;
+
+    // Copies the 24 bytes into record `index` and queues them at its EEPROM
+    // address. E_INVALIDARG (nothing changed) for an index outside 0-7.
+    HRESULT SetFormatRecord(int index, const uint8_t record[kFormatRecordSize]) noexcept;
+    HRESULT GetFormatRecord(int index, uint8_t record[kFormatRecordSize]) const noexcept;
+
+    // The live switches, for the monitor thread. CurrentFormat is 0-7, Pin the
+    // unit's pin value, Film 1 in film (bypass) mode, else 0.
+    int32_t currentFormat() const noexcept { return currentFormat_.load(); }
+    void setCurrentFormat(int32_t v) noexcept { currentFormat_.store(v); }
+    int32_t pin() const noexcept { return pin_.load(); }
+    void setPin(int32_t v) noexcept { pin_.store(v); }
+    int32_t film() const noexcept { return film_.load(); }
+    void setFilm(int32_t v) noexcept { film_.store(v); }
+
+    PendingEepromWrites& pending() noexcept { return pending_; }
+
+    // The pause before each of the seven records a ModePin put queues
+    // (50 ms; a tenth of it under XELOR_TEST_TIMING=fast).
+    static int modePinPauseMs() noexcept;
+
+protected:
+    CFormat();
+    ~CFormat() = default;
+
+private:
+    // Changes record `index` under the lock, then queues its 24 bytes.
+    template <class F>
+    HRESULT updateRecord(LONG index, F&& change) noexcept;
+    FormatRecord record(int index) const;
+    void queueRecord(int index, const FormatRecord& record) noexcept;
+
+    mutable std::mutex mutex_;  // guards the texts and the records
+    std::u16string processorName_;
+    std::u16string processorGuid_;
+    std::array<FormatRecord, kFormatCount> records_;
+
+    std::atomic<int32_t> count_{kFormatCount};
+    std::atomic<int32_t> currentFormat_{0};
+    std::atomic<int32_t> pin_{1};
+    std::atomic<int32_t> modePin_{1};
+    std::atomic<int32_t> film_{0};
+
+    PendingEepromWrites pending_;
+};
+
+}  // namespace xel::core
