@@ -8,6 +8,10 @@
 
 #include "core/connection/CComm.h"
 #include "core/control/CXel.h"
+#include "core/model/CFormat.h"
+#include "core/model/CProfile.h"
+#include "core/model/CStubby.h"
+#include "core/model/CVU.h"
 
 namespace xel::core {
 
@@ -16,7 +20,11 @@ namespace {
 // One row per creatable class, in registration order.
 const ClassRow kClassTable[] = {
     classRow<CComm>(CLSID_Comm, "Xelor.Comm.1", "Xelor.Comm", "CComm Object", kCommClass),
+    classRow<CProfile>(CLSID_Profile, "Xelor.Profile.1", "Xelor.Profile", "CProfile Object", kProfileClass),
+    classRow<CFormat>(CLSID_Format, "Xelor.Format.1", "Xelor.Format", "CFormat Object", kFormatClass),
+    classRow<CVU>(CLSID_VU, "Xelor.VU.1", "Xelor.VU", "CVU Object", kVUClass),
     classRow<CXel>(CLSID_Xel, "Xelor.Xel.1", "Xelor.Xel", "CXel Object", kXelClass),
+    classRow<CStubby>(CLSID_Stubby, "Xelor.Stubby.1", "Xelor.Stubby", "CStubby Object", kStubbyClass),
 };
 constexpr size_t kClassCount = std::size(kClassTable);
 
