@@ -1,5 +1,8 @@
 #include "ConsoleTestSupport.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QDir>
 
 #include <fstream>
@@ -28,6 +31,34 @@ void clearStateDir() {
 bool saveScreenshot(const QImage& image, const QString& name) {
   const QString dir = QStringLiteral(XELOR_BUILD_DIR "/screenshots");
   return QDir().mkpath(dir) && image.save(dir + u'/' + name + QStringLiteral(".png"));
+}
+
+}  // namespace contest
+
+namespace contest {
+
+namespace {
+struct Registered {
+  std::string file;
+  Runner run;
+};
+std::vector<Registered>& runners() {
+  static std::vector<Registered> list;
+  return list;
+}
+}  // namespace
+
+bool registerRunner(const char* file, Runner run) {
+  runners().push_back({file, run});
+  return true;
+}
+
+int runAll(int argc, char** argv) {
+  auto list = runners();
+  std::sort(list.begin(), list.end(), [](const Registered& a, const Registered& b) { return a.file < b.file; });
+  int failed = 0;
+  for (const auto& r : list) failed += r.run(argc, argv);
+  return failed;
 }
 
 }  // namespace contest

@@ -10,5 +10,6 @@ int main(int argc, char** argv) {
   failed += runXelExecAppTests(argc, argv);
   failed += runFormatButtonTests(argc, argv);
   failed += runDialogUnitsTests(argc, argv);
+  failed += contest::runAll(argc, argv);
   return failed == 0 ? 0 : 1;
 }
