@@ -1,6 +1,9 @@
 // The theatre profile: its texts, what its puts queue, and Query on the wire.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "core/model/CProfile.h"
 #include "tests/model/ModelSupport.h"
 #include "tests/support/XelsimProcess.h"
@@ -87,6 +90,27 @@ TEST_F(ProfileOnUnit, QueryReadsThreeFieldsAtTheirFullWidth) {
     EXPECT_EQ(take(b), padded(u"Le Grand Rex €", 32));
     ASSERT_EQ(q->get_ScreenNumber(&b), S_OK);
     EXPECT_EQ(take(b), padded(u"12", 4));
+}
+
+// The same reads over a serial line: xelsim on a pseudo-terminal reached as COM4.
+TEST(ProfileOverSerial, QueryReadsTheUnitsTexts) {
+    xeltest::XelsimProcess sim({}, xeltest::XelsimProcess::Link::Pty);
+    const char* home = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(home, nullptr);
+    const std::filesystem::path ports = std::filesystem::path(home) / "xelor" / "ports";
+    std::filesystem::create_directories(ports);
+    std::filesystem::remove(ports / "COM4");
+    std::filesystem::create_symlink(sim.linkPath(), ports / "COM4");
+    sim.panel("poke 64 37 0 0 0");
+    SharedLink link("COM4");
+    ASSERT_TRUE(link.connected()) << sim.diagnostics();
+    auto p = make<CProfile>();
+    ASSERT_EQ(p->Query(), S_OK);
+    EXPECT_EQ(sim.receivedTexts(),
+              (std::vector<std::string>{"checksum 1", "picver", "rdeep 1F 24", "rdeep 1F 44", "rdeep 3 64"}));
+    BSTR b = nullptr;
+    ASSERT_EQ(p->get_ScreenNumber(&b), S_OK);
+    EXPECT_EQ(take(b), padded(u"7", 4));
 }
 
 TEST(ProfileQueryFailure, StopsAtTheFirstFailedRead) {
