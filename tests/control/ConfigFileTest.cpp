@@ -1,0 +1,212 @@
+// The configuration file's byte layout, its texts through the code page, the
+// files it refuses, and saves that never destroy the previous file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/control/ConfigFile.h"
+#include "tests/control/FileLimit.h"
+#include "tests/support/XelsimProcess.h"
+
+namespace {
+
+using namespace xel::core;
+using L = ConfigLayout;
+using xeltest::FileSizeLimit;
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int32_t intAt(const ConfigBytes& b, size_t offset) {
+    return static_cast<int32_t>(b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16) |
+                                (static_cast<uint32_t>(b[offset + 3]) << 24));
+}
+
+std::string bytesAt(const ConfigBytes& b, size_t offset, size_t n) {
+    return std::string(reinterpret_cast<const char*>(b.data() + offset), n);
+}
+
+UnitSetup sampleSetup() {
+    UnitSetup s;
+    s.powerOnFormat = 2;
+    s.aesEbuFallback = -1;
+    s.formatCount = 8;
+    for (int i = 0; i < kFormatCount; ++i)
+        for (int k = 0; k < kFormatRecordSize; ++k)
+            s.records[static_cast<size_t>(i)].bytes[k] = static_cast<uint8_t>(i * 24 + k);
+    s.processorName = u"Booth 3";
+    s.theaterNumber = u"T-17";
+    s.theaterName = u"Caf\u00e9 \u20ac";  // both held by the code page
+    s.screenNumber = u"12";
+    s.processorGuid = u"0f8fad5b-d9cb-469f-a165-70867728950e";
+    s.powerOnMode = 1;
+    return s;
+}
+
+TEST(ConfigLayout, EveryRecordAtItsOffset) {
+    const ConfigBytes b = encodeConfig(sampleSetup());
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 7),
+              (std::vector<uint8_t>{0x4B, 0x00, 0x52, 0x00, 0x56, 0x00, 0x58}));
+    EXPECT_EQ(intAt(b, 7), 2);
+    EXPECT_EQ(intAt(b, 11), -1);
+    EXPECT_EQ(intAt(b, 15), 8);
+    EXPECT_EQ(b[19], 0);
+    EXPECT_EQ(b[19 + 24 * 7 + 23], 7 * 24 + 23);
+    EXPECT_EQ(bytesAt(b, 211, 32), std::string("Booth 3") + std::string(25, '\0'));
+    EXPECT_EQ(bytesAt(b, 243, 32), std::string("T-17") + std::string(28, '\0'));
+    EXPECT_EQ(bytesAt(b, 275, 7), std::string("Caf\xE9 \x80\0", 7));
+    EXPECT_EQ(bytesAt(b, 307, 4), std::string("12\0\0", 4));
+    EXPECT_EQ(bytesAt(b, 311, 37), std::string("0f8fad5b-d9cb-469f-a165-70867728950e") + '\0');
+    EXPECT_EQ(intAt(b, 348), 1);
+}
+
+TEST(ConfigLayout, RoundTripKeepsEveryField) {
+    const UnitSetup s = sampleSetup();
+    const ConfigBytes b = encodeConfig(s);
+    const auto back = decodeConfig(b);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->powerOnFormat, s.powerOnFormat);
+    EXPECT_EQ(back->aesEbuFallback, s.aesEbuFallback);
+    EXPECT_EQ(back->formatCount, s.formatCount);
+    for (int i = 0; i < kFormatCount; ++i)
+        EXPECT_EQ(0, std::memcmp(back->records[static_cast<size_t>(i)].bytes, s.records[static_cast<size_t>(i)].bytes,
+                                 kFormatRecordSize))
+            << "record " << i;
+    EXPECT_EQ(back->processorName, s.processorName);
+    EXPECT_EQ(back->theaterNumber, s.theaterNumber);
+    EXPECT_EQ(back->theaterName, s.theaterName);
+    EXPECT_EQ(back->screenNumber, s.screenNumber);
+    EXPECT_EQ(back->processorGuid, s.processorGuid);
+    EXPECT_EQ(back->powerOnMode, s.powerOnMode);
+}
+
+TEST(ConfigTexts, WidthsCutsAndPadding) {
+    UnitSetup s;
+    s.processorName = std::u16string(32, u'N');  // fills its field: no terminator
+    s.theaterNumber = std::u16string(40, u'A');  // longer: cut to 32
+    s.theaterName = u"";                         // all zero
+    s.screenNumber = u"12345";                   // cut to 4
+    s.processorGuid = u"\u4e2d\u6587";           // not in the code page
+    const ConfigBytes b = encodeConfig(s);
+    EXPECT_EQ(bytesAt(b, L::kProcessorName, 32), std::string(32, 'N'));
+    EXPECT_EQ(b[L::kTheaterNumber], 'A') << "the name's last byte runs straight into the next field";
+    EXPECT_EQ(bytesAt(b, L::kTheaterNumber, 32), std::string(32, 'A'));
+    EXPECT_EQ(bytesAt(b, L::kTheaterName, 32), std::string(32, '\0'));
+    EXPECT_EQ(bytesAt(b, L::kScreenNumber, 4), "1234");
+    EXPECT_EQ(bytesAt(b, L::kProcessorGuid, 3), std::string("??\0", 3));
+
+    const auto back = decodeConfig(b);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->processorName, std::u16string(32, u'N'));
+    EXPECT_EQ(back->theaterNumber, std::u16string(32, u'A'));
+    EXPECT_EQ(back->theaterName, u"");
+    EXPECT_EQ(back->screenNumber, u"1234");
+    EXPECT_EQ(back->processorGuid, u"??");
+}
+
+TEST(ConfigTexts, TextEndsAtItsFirstZeroCharacter) {
+    UnitSetup s;
+    s.processorName = std::u16string(u"Main\0\0\0\0junk", 12);  // fixed width as read from the unit
+    const ConfigBytes b = encodeConfig(s);
+    EXPECT_EQ(bytesAt(b, L::kProcessorName, 8), std::string("Main\0\0\0\0", 8));
+    EXPECT_EQ(decodeConfig(b)->processorName, u"Main");
+}
+
+TEST(ConfigRefusal, ShortFilesAndWrongSignatures) {
+    const ConfigBytes good = encodeConfig(sampleSetup());
+    EXPECT_FALSE(decodeConfig(std::span<const uint8_t>(good.data(), 351))) << "one byte short";
+    EXPECT_FALSE(decodeConfig(std::span<const uint8_t>(good.data(), 0)));
+    for (size_t i = 0; i < kConfigSignature.size(); ++i) {
+        ConfigBytes bad = good;
+        bad[i] ^= 0x20;  // 'K' -> 'k' and friends: the lower-case spelling is refused too
+        EXPECT_FALSE(decodeConfig(bad)) << "signature byte " << i;
+    }
+    std::vector<uint8_t> longer(good.begin(), good.end());
+    longer.push_back(0xEE);
+    EXPECT_TRUE(decodeConfig(longer)) << "bytes after the setup are not looked at";
+}
+
+TEST(ConfigRefusal, WideSignaturePassesButReadsOutOfStep) {
+    // "KRVXEL" as 12 UTF-16 bytes: its first seven match, so the records that
+    // follow are read five bytes late.
+    std::vector<uint8_t> file = {0x4B, 0, 0x52, 0, 0x56, 0, 0x58, 0, 0x45, 0, 0x4C, 0};
+    const ConfigBytes body = encodeConfig(sampleSetup());
+    file.insert(file.end(), body.begin() + 7, body.end());
+    ASSERT_EQ(file.size(), kConfigFileSize + 5);
+    const auto s = decodeConfig(file);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->powerOnFormat, 0x4C004500) << "the signature's own bytes 00 45 00 4C read as a number";
+    EXPECT_EQ(s->aesEbuFallback, 0x200) << "its last byte, then three of PowerOnFormat (02 00 00)";
+    EXPECT_NE(s->powerOnMode, 1);
+}
+
+class ConfigFiles : public ::testing::Test {
+protected:
+    xeltest::ScratchDir dir;
+};
+
+TEST_F(ConfigFiles, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaries) {
+    const std::string target = dir.file("unit.xel");
+    writeBytes(target, std::vector<uint8_t>(1000, 0x55));  // an older, longer file
+    const ConfigBytes b = encodeConfig(sampleSetup());
+    ASSERT_TRUE(writeFileReplacing(target, b));
+    EXPECT_EQ(readAll(target), std::vector<uint8_t>(b.begin(), b.end()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    const auto start = readFileStart(target, kConfigFileSize);
+    ASSERT_TRUE(start);
+    EXPECT_EQ(*start, std::vector<uint8_t>(b.begin(), b.end()));
+    EXPECT_EQ(readFileStart(target, 7)->size(), 7u);
+}
+
+TEST_F(ConfigFiles, WriteFailingPartWayKeepsThePreviousFile) {
+    const std::string target = dir.file("unit.xel");
+    const std::vector<uint8_t> old(352, 0xA5);
+    writeBytes(target, old);
+    {
+        // Files may not grow beyond 100 bytes: the new content fails part-way.
+        FileSizeLimit limit(100);
+        EXPECT_FALSE(writeFileReplacing(target, encodeConfig(sampleSetup())));
+    }
+    EXPECT_EQ(readAll(target), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+}
+
+TEST_F(ConfigFiles, ReadOnlyFolderOrFileKeepsThePreviousFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permission bits do not stop writes";
+    const std::string target = dir.file("unit.xel");
+    const std::vector<uint8_t> old(352, 0xA5);
+    writeBytes(target, old);
+    const ConfigBytes b = encodeConfig(sampleSetup());
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    EXPECT_FALSE(writeFileReplacing(target, b)) << "a read-only folder";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_EQ(readAll(target), old);
+
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_FALSE(writeFileReplacing(target, b)) << "a read-only file is not replaced behind its back";
+    EXPECT_EQ(readAll(target), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_F(ConfigFiles, UnusableTargets) {
+    const ConfigBytes b = encodeConfig(sampleSetup());
+    EXPECT_FALSE(writeFileReplacing(dir.file("missing/unit.xel"), b)) << "no such folder";
+    EXPECT_FALSE(writeFileReplacing(dir.path(), b)) << "a folder, not a file";
+    EXPECT_FALSE(readFileStart(dir.file("absent.xel"), kConfigFileSize));
+    EXPECT_FALSE(readFileStart(dir.path(), kConfigFileSize)) << "a folder cannot be read as a file";
+}
+
+}  // namespace

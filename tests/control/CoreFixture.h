@@ -1,0 +1,109 @@
+// The core object as a client meets it: the build's libxelor.so registered in the
+// test's own state folder, the core created by class id through the object
+// runtime, its sub-objects fetched from its properties, an event sink advised on
+// _IXelEvents, and a real peer (xelsim, or a scripted unit) to talk to.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/xelor.h"
+#include "platform/objrt/Object.h"
+#include "platform/objrt/Ptr.h"
+#include "tests/support/XelsimProcess.h"
+
+namespace xeltest {
+
+using xel::objrt::Bstr;
+using xel::objrt::ComPtr;
+
+struct CoreEvent {
+    DISPID id = 0;
+    std::vector<LONG> args;  // VT_I4 as is, VT_BOOL as -1/0
+    std::thread::id thread;
+    bool operator==(const CoreEvent& o) const { return id == o.id && args == o.args; }
+};
+std::string describe(const std::vector<CoreEvent>& events);
+
+// A dispatch sink for _IXelEvents and _IXelStatusEvents that records every event
+// and can run a handler on the thread that delivers it.
+class EventSink final : public IDispatch {
+public:
+    static ComPtr<EventSink> make();
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override;
+    ULONG AddRef() noexcept override { return refs_.fetch_add(1) + 1; }
+    ULONG Release() noexcept override;
+    HRESULT GetTypeInfoCount(UINT* n) noexcept override;
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
+
+    std::vector<CoreEvent> events() const;
+    std::vector<CoreEvent> eventsOf(DISPID id) const;
+    // Waits until `done` holds for the events so far; false after the timeout.
+    bool waitFor(const std::function<bool(const std::vector<CoreEvent>&)>& done,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    bool waitForCount(DISPID id, size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    void clear();
+    // Runs on the delivering thread after the event is recorded.
+    void setHandler(std::function<void(const CoreEvent&)> handler);
+
+private:
+    EventSink() = default;
+    ~EventSink() = default;
+    std::atomic<ULONG> refs_{1};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<CoreEvent> events_;
+    std::function<void(const CoreEvent&)> handler_;
+};
+
+// Creates the core by class id (the test thread is initialised for the runtime).
+HRESULT createCore(ComPtr<xel::IXel>& out);
+
+class CoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A fresh xelsim with `args`; replaces any earlier one.
+    void startSim(std::vector<std::string> args = {});
+    // Sets the address (xelsim's unless `address` is given) and connects.
+    void connect(const std::string& address = {});
+    // Connects, queries and waits for the monitor's first pass after the Query.
+    void connectAndQuery(const std::string& address = {});
+    LONG waitSettled(LONG timeoutMs = 5000);
+
+    // What the host has sent xelsim so far, and since an earlier mark.
+    size_t mark() const { return sim->receivedTexts().size(); }
+    std::vector<std::string> sentSince(size_t mark) const;
+    // Only the "wreep" lines since the mark.
+    std::vector<std::string> writesSince(size_t mark) const;
+
+    std::unique_ptr<XelsimProcess> sim;
+    ComPtr<xel::IXel> xel;
+    ComPtr<xel::IXelStatus> status;
+    ComPtr<xel::IComm> comm;
+    ComPtr<xel::IFormat> format;
+    ComPtr<xel::IProfile> profile;
+    ComPtr<xel::IVU> vu;
+    ComPtr<EventSink> sink;
+    DWORD cookie = 0;
+};
+
+// A text handed out by a get, cut at its first zero character.
+std::u16string textUpToNul(BSTR b);
+std::u16string u16(const std::string& ascii);
+
+}  // namespace xeltest

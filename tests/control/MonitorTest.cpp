@@ -1,0 +1,320 @@
+// The monitor against xelsim: client changes reach the unit one per pass, the
+// unit's own changes come back as events, pending EEPROM writes go out in runs
+// and table order, and failures raise CommFail exactly once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/control/CoreFixture.h"
+#include "tests/control/ScriptedUnit.h"
+
+namespace {
+
+using namespace xeltest;
+using namespace std::chrono_literals;
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Runs `work` on the monitor thread, inside the AutomationChange its pin change
+// raises: everything it queues is pending at once when the monitor goes on.
+void onMonitorThread(CoreTest& t, const ComPtr<xel::IFormat>& format, const ComPtr<EventSink>& sink,
+                     std::function<void()> work, LONG pin) {
+    std::atomic<bool> ran{false};
+    sink->setHandler([&](const CoreEvent& e) {
+        if (e.id == xel::DISPID_AutomationChange && e.args == std::vector<LONG>{pin} && !ran.exchange(true)) work();
+    });
+    ASSERT_EQ(format->put_Pin(pin), S_OK);
+    ASSERT_TRUE(sink->waitFor([&](const auto&) { return ran.load(); })) << describe(sink->events());
+    sink->setHandler(nullptr);
+    (void)t;
+}
+
+TEST_F(CoreTest, ClientFormatGoesOutThenStatusAtOnceWithoutInputChange) {
+    startSim();
+    connectAndQuery();
+    sink->clear();
+    const size_t m = mark();
+    ASSERT_EQ(format->put_CurrentFormat(3), S_OK);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    ASSERT_TRUE(sim->waitForLog([&](const auto&) {
+        const auto sent = sentSince(m);
+        const auto b = std::find(sent.begin(), sent.end(), "button 4");
+        return b != sent.end() && std::find(b, sent.end(), "digitalenable") != sent.end();
+    })) << sim->diagnostics();
+    const auto sent = sentSince(m);
+    const auto b = std::find(sent.begin(), sent.end(), "button 4");
+    // The forced status read follows at once (a level reading may come first).
+    std::vector<std::string> next(b + 1, sent.end());
+    next.erase(std::remove(next.begin(), next.end(), "vu"), next.end());
+    ASSERT_GE(next.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(next.begin(), next.begin() + 3),
+              (std::vector<std::string>{"button", "pin", "digitalenable"}));
+    EXPECT_EQ(sim->dump().button, 4);
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_InputChange).empty()) << describe(sink->events());
+}
+
+TEST_F(CoreTest, ClientPinIsSentThenAnnounced) {
+    startSim();
+    connectAndQuery();
+    sink->clear();
+    const size_t m = mark();
+    ASSERT_EQ(format->put_Pin(5), S_OK);
+    ASSERT_TRUE(sink->waitForCount(xel::DISPID_AutomationChange, 1)) << describe(sink->events());
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_AutomationChange)[0].args, std::vector<LONG>{5});
+    EXPECT_NE(sink->events()[0].thread, std::this_thread::get_id()) << "events come on the monitor thread";
+    EXPECT_TRUE(contains(sentSince(m), "pin 5"));
+    EXPECT_EQ(sim->dump().pin, 5);
+}
+
+TEST_F(CoreTest, ClientMuteAndFilmReachTheUnit) {
+    startSim();
+    connectAndQuery();
+    const size_t m = mark();
+    ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    const auto sent = sentSince(m);
+    EXPECT_TRUE(contains(sent, "mute 0")) << "muted: the unit's audio off";
+    EXPECT_TRUE(contains(sent, "digitalenable 0")) << "film: digital off";
+    const auto d = sim->dump();
+    EXPECT_TRUE(d.muted);
+    EXPECT_TRUE(d.film);
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_ModeChange).empty()) << "the client's own change is not an event";
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_MuteChange).empty());
+}
+
+TEST_F(CoreTest, UnitChangesComeBackAsEvents) {
+    startSim();
+    connectAndQuery();
+    sink->clear();
+    ASSERT_EQ(sim->panel("button 6"), "ok");
+    ASSERT_EQ(sim->panel("pin 9"), "ok");
+    ASSERT_EQ(sim->panel("film on"), "ok");
+    ASSERT_EQ(sim->panel("mute on"), "ok");
+    ASSERT_TRUE(sink->waitForCount(xel::DISPID_ModeChange, 1)) << describe(sink->events());
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_InputChange), (std::vector<CoreEvent>{{xel::DISPID_InputChange, {5}}}));
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_AutomationChange),
+              (std::vector<CoreEvent>{{xel::DISPID_AutomationChange, {9}}}));
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_ModeChange)[0].args, std::vector<LONG>{0}) << "film";
+    LONG current = -1, pin = -1;
+    VARIANT_BOOL film = VARIANT_FALSE;
+    format->get_CurrentFormat(&current);
+    format->get_Pin(&pin);
+    format->get_Film(&film);
+    EXPECT_EQ(current, 5);
+    EXPECT_EQ(pin, 9);
+    EXPECT_EQ(film, VARIANT_TRUE);
+
+    ASSERT_EQ(sim->panel("film off"), "ok");
+    ASSERT_TRUE(sink->waitForCount(xel::DISPID_ModeChange, 2)) << describe(sink->events());
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_ModeChange)[1].args, std::vector<LONG>{1}) << "digital";
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_MuteChange).empty()) << "the unit's mute is never reported";
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "nothing of the client's was outstanding";
+    EXPECT_EQ(sim->dump().button, 6) << "the unit's own choice was not sent back";
+}
+
+TEST_F(CoreTest, FormatRecordGoesOutAsOneRunOf24) {
+    startSim();
+    connectAndQuery();
+    const size_t m = mark();
+    ASSERT_EQ(format->put_InputTrim(0, 0x2A), S_OK);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    const auto writes = writesSince(m);
+    ASSERT_EQ(writes.size(), 1u) << sim->diagnostics();
+    EXPECT_EQ(writes[0].rfind("wreep 68 ", 0), 0u) << writes[0];
+    EXPECT_EQ(std::count(writes[0].begin(), writes[0].end(), ' '), 25) << "address and 24 values: " << writes[0];
+    EXPECT_EQ(sim->dump().eeprom[0x68 + 20], 0x2A);
+}
+
+TEST_F(CoreTest, PendingRunsAscendingAndTablesInOrder) {
+    startSim();
+    connectAndQuery();
+    const size_t m = mark();
+    // Queued format first, then profile, then core, all while the monitor waits.
+    onMonitorThread(*this, format, sink, [&] {
+        format->put_Count(8);                             // format table, address 3
+        profile->put_ScreenNumber(Bstr(u"7").get());      // profile, 0x64-0x67
+        xel->put_FilmReturnFormat(4);                     // core, 0x20C
+        xel->put_PowerOnFormat(2);                        // core, 1
+        xel->put_AESEBUFallback(1);                       // core, 2: follows 1 at once
+    }, 5);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    EXPECT_EQ(writesSince(m), (std::vector<std::string>{"wreep 1 83 2", "wreep 20C 4", "wreep 64 37 0 0 0", "wreep 3 8"}))
+        << sim->diagnostics();
+    const auto d = sim->dump();
+    EXPECT_EQ(d.eeprom[1], 0x83);
+    EXPECT_EQ(d.eeprom[2], 2);
+    EXPECT_EQ(d.eeprom[0x20C], 4);
+    EXPECT_EQ(d.eeprom[0x64], '7');
+}
+
+TEST_F(CoreTest, TwoPutsBeforeAFlushMakeOneWriteWithTheSecond) {
+    startSim();
+    connectAndQuery();
+    const size_t m = mark();
+    onMonitorThread(*this, format, sink, [&] {
+        xel->put_PowerOnMode(1);
+        xel->put_PowerOnFormat(1);
+        xel->put_PowerOnFormat(2);
+    }, 6);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    EXPECT_EQ(writesSince(m), std::vector<std::string>{"wreep 1 3"}) << "mode 1: bit 7 clear";
+    ASSERT_EQ(xel->put_PowerOnMode(0), S_OK);
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
+    EXPECT_EQ(writesSince(m).back(), "wreep 1 83");
+    EXPECT_EQ(sim->dump().eeprom[1], 0x83);
+}
+
+TEST_F(CoreTest, WritesQueuedBeforeTheFirstQueryAreDiscarded) {
+    startSim();
+    connect();
+    ASSERT_EQ(xel->put_PowerOnFormat(5), S_OK);  // queued: the link is up
+    ASSERT_EQ(format->put_InputTrim(1, 9), S_OK);
+    const size_t m = mark();
+    ASSERT_EQ(xel->Query(), S_OK);
+    ASSERT_EQ(waitSettled(), xel::SettleSomeFailed) << "the resync discarded them";
+    EXPECT_TRUE(writesSince(m).empty()) << sim->diagnostics();
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "nothing owed any more";
+}
+
+TEST_F(CoreTest, PutsWhileDisconnectedQueueNothing) {
+    startSim();
+    ASSERT_EQ(xel->put_PowerOnFormat(3), S_OK);
+    LONG value = -1;
+    xel->get_PowerOnFormat(&value);
+    EXPECT_EQ(value, 3) << "the field keeps the new value";
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "not connected: dropped";
+
+    ASSERT_EQ(xel->put_AESEBUFallback(4), S_OK);  // dropped too, reported after the Query
+    const size_t m = mark();
+    connect();
+    ASSERT_EQ(xel->Query(), S_OK);
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered);
+    EXPECT_TRUE(writesSince(m).empty());
+}
+
+// Waits for a moment when the monitor is between readings: nothing new in
+// xelsim's log for a while.
+void waitForQuiet(const XelsimProcess& sim) {
+    size_t last = 0;
+    auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        const size_t n = sim.log().size();
+        const auto now = std::chrono::steady_clock::now();
+        if (n != last) {
+            last = n;
+            since = now;
+        } else if (now - since > 40ms) {
+            return;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+TEST_F(CoreTest, LinkDropIsSilentAndIdle) {
+    startSim();
+    connectAndQuery();
+    waitForQuiet(*sim);
+    ASSERT_EQ(comm->Disconnect(), S_OK);
+    const size_t m = mark();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_CommFail).empty()) << describe(sink->events());
+    EXPECT_TRUE(sentSince(m).empty());
+    ASSERT_EQ(format->put_Pin(3), S_OK);
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
+
+    // Back: nothing is polled before the next Query, everything after it.
+    connect();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sentSince(m), (std::vector<std::string>{"checksum 1", "picver"})) << "only the handshake";
+    ASSERT_EQ(xel->Query(), S_OK);
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered);
+    EXPECT_TRUE(sim->waitForLog([&](const auto&) { return contains(sentSince(m), "vu"); }));
+}
+
+TEST_F(CoreTest, FailedExchangeRaisesCommFailOnceThenIdles) {
+    // Count the commands a connect and a Query take (the monitor never reads
+    // the EEPROM, so they end with the Query's last "rdeep"); then let a unit
+    // stop prompting right after them: the monitor's first exchange fails.
+    startSim();
+    connect();
+    ASSERT_EQ(xel->Query(), S_OK);
+    const auto first = sim->receivedTexts();
+    size_t setupCommands = 0;
+    for (size_t i = 0; i < first.size(); ++i)
+        if (first[i].rfind("rdeep", 0) == 0) setupCommands = i + 1;
+    waitForQuiet(*sim);  // no exchange of the monitor is cut by the disconnect
+    comm->Disconnect();
+    startSim({"--no-prompt-after", std::to_string(setupCommands)});
+    sink->clear();
+    connect();
+    ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
+    ASSERT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << sim->diagnostics();
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the monitor is idle after a failure";
+    const size_t m = mark();
+    std::this_thread::sleep_for(1200ms);  // a level and a status reading would be due by now
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_CommFail).size(), 1u) << describe(sink->events());
+    EXPECT_TRUE(sentSince(m).empty()) << "idle until the next Query";
+}
+
+TEST_F(CoreTest, FailedWriteIsReportedNotDropped) {
+    // A unit that refuses "wreep": the operator's change did not arrive.
+    ScriptedUnit unit;
+    unit.setReply("wreep", "?\r\n>");
+    connectAndQuery(unit.address());
+    ASSERT_EQ(xel->put_PowerOnFormat(2), S_OK);
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
+    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
+    EXPECT_TRUE(unit.sawCommand("wreep 1 83"));
+}
+
+TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
+    ScriptedUnit unit;
+    connectAndQuery(unit.address());
+    sink->clear();
+    unit.setReply("button", "9\r\n>");
+    unit.setReply("pin", "11\r\n>");  // 17: beyond the sixteen pins
+    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
+    unit.setReply("button", "\r\n>");
+    unit.setReply("pin", "0\r\n>");
+    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
+    LONG current = -1, pin = -1;
+    format->get_CurrentFormat(&current);
+    format->get_Pin(&pin);
+    EXPECT_EQ(current, 0);
+    EXPECT_EQ(pin, 1);
+    EXPECT_TRUE(sink->events().empty()) << describe(sink->events());
+    EXPECT_EQ(unit.commandCount("button 1"), 0) << "nothing was sent back to the unit";
+}
+
+TEST_F(CoreTest, FilmFromDigitalEnableZero) {
+    ScriptedUnit unit;
+    connectAndQuery(unit.address());
+    sink->clear();
+    unit.setReply("digitalenable", "0\r\n>");
+    ASSERT_TRUE(sink->waitForCount(xel::DISPID_ModeChange, 1)) << describe(sink->events());
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_ModeChange)[0].args, std::vector<LONG>{0});
+    VARIANT_BOOL film = VARIANT_FALSE;
+    format->get_Film(&film);
+    EXPECT_EQ(film, VARIANT_TRUE);
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(sink->eventsOf(xel::DISPID_ModeChange).size(), 1u) << "raised once, not at every reading";
+    EXPECT_EQ(unit.commandCount("digitalenable 0"), 0);
+}
+
+TEST_F(CoreTest, LevelsLandInTheMeters) {
+    startSim();
+    ASSERT_EQ(sim->panel("vu 1 2 3 4 5 6 7 4095"), "ok");
+    connectAndQuery();
+    const size_t m = mark();
+    ASSERT_TRUE(sim->waitForLog([&](const auto&) { return contains(sentSince(m), "vu"); }));
+    ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);  // a pass has ended since
+    LONG l[8] = {};
+    ASSERT_EQ(vu->ReadLevels(&l[0], &l[1], &l[2], &l[3], &l[4], &l[5], &l[6], &l[7]), S_OK);
+    EXPECT_EQ(std::vector<LONG>(l, l + 8), (std::vector<LONG>{1, 2, 3, 4, 5, 6, 7, 4095}));
+}
+
+}  // namespace
