@@ -10,6 +10,7 @@
 
 #include "core/connection/Frame.h"
 #include "core/connection/Reply.h"
+#include "core/connection/Trace.h"
 #include "platform/codepage/CodePage.h"
 
 namespace xel::core {
@@ -190,6 +191,7 @@ Connection::Result Connection::writeLocked(std::u16string_view command) noexcept
         uint32_t error = 0;
         const uint32_t size = static_cast<uint32_t>(frame->size());
         const uint32_t written = WriteCommBuf(channel_, commandWrite_, frame->data(), size, &error);
+        traceBytes('>', *frame, error != 0 || written != size ? "write failed" : "");
         if (error != 0 || written != size) {
             // Part of a frame may be on its way; its answer must not pass for the next one's.
             if (written != 0) stale_ = true;
@@ -215,6 +217,7 @@ Connection::Result Connection::readLocked(std::u16string& reply) noexcept {
             if (collector.full()) {
                 // No room for a prompt: this reply can never complete.
                 stale_ = true;
+                traceBytes('<', collector.bytes(), "reply too long");
                 return {0, CommErrReadFailed};
             }
             uint32_t error = 0;
@@ -222,11 +225,13 @@ Connection::Result Connection::readLocked(std::u16string& reply) noexcept {
                                            static_cast<uint32_t>(collector.freeSize()), &error);
             if (error != 0) {
                 stale_ = true;
+                traceBytes('<', collector.bytes(), "read failed");
                 return {0, CommErrReadFailed};
             }
             if (n == 0) {
                 if (allowance == 0) {
                     stale_ = true;
+                    traceBytes('<', collector.bytes(), "no complete reply");
                     return {0, CommErrReadFailed};
                 }
                 --allowance;
@@ -235,6 +240,7 @@ Connection::Result Connection::readLocked(std::u16string& reply) noexcept {
             }
             collector.added(n);
             if (collector.complete()) {
+                traceBytes('<', collector.bytes());
                 reply = cp::toUtf16(collector.bytes());
                 publishReply(reply);
                 return {1, CommErrNone};
