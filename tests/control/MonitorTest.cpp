@@ -137,7 +137,8 @@ TEST_F(CoreTest, PendingRunsAscendingAndTablesInOrder) {
         format->put_Count(8);                             // format table, address 3
         profile->put_ScreenNumber(Bstr(u"7").get());      // profile, 0x64-0x67
         xel->put_FilmReturnFormat(4);                     // core, 0x20C
-        xel->put_PowerOnFormat(2);                        // core, 1
+        xel->put_PowerOnMode(0);                          // core, 1 (bit 7)
+        xel->put_PowerOnFormat(2);                        // core, 1 again: one entry
         xel->put_AESEBUFallback(1);                       // core, 2: follows 1 at once
     }, 5);
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
@@ -268,7 +269,7 @@ TEST_F(CoreTest, FailedWriteIsReportedNotDropped) {
     ASSERT_EQ(xel->put_PowerOnFormat(2), S_OK);
     EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
     EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
-    EXPECT_TRUE(unit.sawCommand("wreep 1 83"));
+    EXPECT_TRUE(unit.sawCommand("wreep 1 3")) << "format 2 + 1 with the unit's mode 1";
 }
 
 TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
