@@ -11,7 +11,6 @@
 #include "core/connection/CComm.h"
 #include "core/control/UnitMemory.h"
 #include "platform/objrt/Object.h"
-#include "platform/objrt/Ptr.h"
 
 namespace modeltest {
 
@@ -27,7 +26,7 @@ ComPtr<Object<T>> make() {
     return p;
 }
 
-// A text handed out by a get, whole (embedded zero characters kept); frees it.
+// A text handed out by a get, whole (zero characters kept); frees it.
 inline std::u16string take(BSTR b) {
     std::u16string s = b ? std::u16string(b, SysStringLen(b)) : std::u16string();
     SysFreeString(b);
@@ -38,8 +37,7 @@ inline std::u16string padded(std::u16string s, size_t width) {
     return s;
 }
 
-// The queued bytes of addresses [address, address + count): the byte of each
-// pending entry, -1 where nothing is pending.
+// The queued bytes of [address, address + count); -1 where nothing is pending.
 inline std::vector<int> queued(const xel::core::PendingEepromWrites& table, uint16_t address, int count) {
     std::vector<int> out(static_cast<size_t>(count), -1);
     for (auto [a, v] : table.entries())
@@ -51,11 +49,6 @@ inline std::vector<int> bytesOf(const std::string& s, size_t width) {
     for (size_t i = 0; i < s.size() && i < width; ++i) out[i] = static_cast<unsigned char>(s[i]);
     return out;
 }
-inline int pendingCount(const xel::core::PendingEepromWrites& table) {
-    int n = 0;
-    for (auto [a, v] : table.entries()) n += v < 0;
-    return n;
-}
 
 // What the monitor does with a table: every pending run written with "wreep".
 inline void flush(xel::core::PendingEepromWrites& table) {
@@ -63,8 +56,7 @@ inline void flush(xel::core::PendingEepromWrites& table) {
         ASSERT_EQ(xel::core::WriteEeprom(run->address, static_cast<int>(run->values.size()), run->values.data()), 0);
 }
 
-// A connection object connected to `address` and placed in the shared slot for
-// the object's life (the slot is emptied again at the end).
+// A connection to `address`, in the shared slot for the object's life.
 class SharedLink {
 public:
     explicit SharedLink(const std::string& address) {
@@ -80,28 +72,29 @@ public:
         comm_->Disconnect();
     }
     bool connected() const { return connected_; }
-    xel::IComm* comm() const { return comm_.get(); }
 
 private:
     ComPtr<Object<xel::core::CComm>> comm_;
     bool connected_ = false;
 };
 
-// Late-bound calls by name, as a script would make them.
-inline DISPID idOf(IDispatch* d, const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << "no member for the name";
-    return id;
-}
-// args in the caller's order; a put passes its value last as DISPID_PROPERTYPUT.
+// A late-bound call by name; args in the caller's order, a put's value last.
 inline HRESULT call(IDispatch* d, const char16_t* name, WORD flags, std::vector<Variant> args,
                     VARIANT* result = nullptr) {
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());  // borrowed from args
     DISPID put = DISPID_PROPERTYPUT;
     DISPPARAMS dp{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     if (flags == DISPATCH_PROPERTYPUT) dp.rgdispidNamedArgs = &put, dp.cNamedArgs = 1;
-    return d->Invoke(idOf(d, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &dp, result, nullptr, nullptr);
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &dp, result, nullptr, nullptr);
+}
+inline Variant refTo(LONG& x) {
+    Variant v;
+    v.vt = VT_I4 | VT_BYREF;
+    v.plVal = &x;
+    return v;
 }
 
 }  // namespace modeltest
