@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cstdio>
 
+#include "console/AutomationText.h"
+#include "console/CXelExecDlg.h"
+#include "console/ConsolePrompts.h"
 #include "platform/registry/Registry.h"
 
 namespace reg = xel::registry;
@@ -21,24 +24,30 @@ CXelExecApp::CXelExecApp(int& argc, char** argv)
     : QApplication(argc, argv), library_(libraryFilePath()), currentGuid_(CProcessorDef::defaultProcessorGuid()) {
   setApplicationName(QStringLiteral("XelExec"));
   setOrganizationName(QStringLiteral("Corvane Labs"));
+  // Start-up step 1, done with the application object so that every user of it
+  // (the program and the tests alike) has the runtime. A failure is ignored: the
+  // core's creation reports it.
+  runtimeInitialised_ = SUCCEEDED(CoInitialize(nullptr));
 }
 
 CXelExecApp::~CXelExecApp() {
   // Shutdown 1: the program registers no class objects of its own (step 5), so
   // there is nothing to revoke.
-  // Shutdown 2: the sub-object references, then the core, each cleared before it
-  // is released, go here with the core.
+  // Shutdown 2.
+  releaseCore();
   // Shutdown 3: destroy every processor definition.
   library_.clear();
-  // Shutdown 4: the object runtime for this thread ends with the core; the
-  // application base ends with QApplication's destructor.
+  // Shutdown 4: the object runtime for this thread; the application base ends
+  // with QApplication's destructor.
+  if (runtimeInitialised_) CoUninitialize();
 }
 
 // ---- Start-up -------------------------------------------------------------------
 
 int CXelExecApp::run() {
-  // Steps 1-3: the object runtime comes with the core (step 10); Qt has no common
-  // controls library to initialise; the application base is this QApplication.
+  // Steps 1-3: the object runtime was initialised with the application object;
+  // Qt has no common controls library to initialise; the application base is
+  // this QApplication.
 
   // Step 4.
   const Switch sw = parseCommandLine(arguments());
@@ -77,19 +86,74 @@ int CXelExecApp::run() {
   return runMainWindow();
 }
 
+// ---- The core object and its sub-objects ------------------------------------------
+
 bool CXelExecApp::createCore() {
-  // The console is not yet built against the object runtime, so the core object
-  // (class CXel, by its class id) cannot be created here.
-  return false;
+  if (core_) return true;
+  coreStatus_ = CoCreateInstance(xel::CLSID_Xel, nullptr, CLSCTX_ALL, xel::IID_IXel, core_.putVoid());
+  if (FAILED(coreStatus_)) core_ = nullptr;
+  return static_cast<bool>(core_);
 }
 
-int CXelExecApp::runMainWindow() { return 0; }
+void CXelExecApp::releaseCore() {
+  // Each member is cleared before its release (ComPtr::reset), so nothing can
+  // reach a reference that is on its way out.
+  connection_.reset();
+  meters_.reset();
+  profile_.reset();
+  format_.reset();
+  core_.reset();
+}
+
+xel::IComm* CXelExecApp::connection() {
+  if (!connection_ && core_) {
+    (void)core_->get_Comm(connection_.put());
+    // The first use of the connection object: the address the operator last
+    // confirmed, before anything else is done with it.
+    if (connection_) {
+      if (const std::optional<QString> address = storedAddress())
+        (void)connection_->put_Address(console::toBstr(*address).get());
+    }
+  }
+  return connection_.get();
+}
+
+xel::IVU* CXelExecApp::meters() {
+  if (!meters_ && core_) (void)core_->get_VU(meters_.put());
+  return meters_.get();
+}
+
+xel::IProfile* CXelExecApp::profile() {
+  if (!profile_ && core_) (void)core_->get_Profile(profile_.put());
+  return profile_.get();
+}
+
+xel::IFormat* CXelExecApp::format() {
+  if (!format_ && core_) (void)core_->get_Format(format_.put());
+  return format_.get();
+}
+
+ConsolePrompts& CXelExecApp::prompts() {
+  if (prompts_) return *prompts_;
+  if (!interactivePrompts_) interactivePrompts_ = std::make_unique<ConsolePrompts>();
+  return *interactivePrompts_;
+}
+
+int CXelExecApp::runMainWindow() {
+  CXelExecDlg window(*this);
+  window.exec();
+  // Step 12: no message loop follows; the caller goes straight on to shutdown.
+  return 0;
+}
 
 void CXelExecApp::reportNoCore() {
+  char reason[160] = {};
+  ObjStatusText(coreStatus_, reason, sizeof reason);
   QMessageBox box(QMessageBox::Critical, QStringLiteral("XelExec"),
-                  QStringLiteral("The Xelor core object could not be created.\n\n"
+                  QStringLiteral("The Xelor core object could not be created (%1).\n\n"
                                  "Register the core library with \"regsvr libxelor.so\" "
-                                 "(from the folder of the installed programs) and start XelExec again."),
+                                 "(from the folder of the installed programs) and start XelExec again.")
+                      .arg(QString::fromUtf8(reason)),
                   QMessageBox::Ok);
   box.setObjectName(QStringLiteral("noCoreMessage"));
   box.exec();
@@ -200,10 +264,17 @@ void CXelExecApp::selectDefinition(const CProcessorDef& def, bool send) {
   if (send) sendProcessorGuid(CProcessorDef::guidToText(def.guid));
 }
 
-void CXelExecApp::fetchProcessorGuid(QString&) {
-  // Without a core object the format object supplies nothing: the text stays.
+void CXelExecApp::fetchProcessorGuid(QString& text) {
+  // The text stays as it is when the format object supplies nothing (no core,
+  // a failed call or an empty text).
+  xel::IFormat* f = format();
+  if (!f) return;
+  xel::objrt::Bstr got;
+  if (f->get_ProcessorGUID(got.put()) != S_OK) return;
+  const QString supplied = console::fromBstr(got.get());
+  if (!supplied.isEmpty()) text = supplied;
 }
 
-void CXelExecApp::sendProcessorGuid(const QString&) {
-  // Without a core object there is no unit to tell.
+void CXelExecApp::sendProcessorGuid(const QString& text) {
+  if (xel::IFormat* f = format()) (void)f->put_ProcessorGUID(console::toBstr(text).get());
 }

@@ -11,6 +11,12 @@
 // Shutdown (the destructor) releases the sub-objects, then the core, destroys the
 // library's definitions and ends the object runtime for the thread.
 //
+// The core object and its four sub-objects: core() is the object created at
+// start-up; connection(), meters(), profile() and format() fetch the core's
+// Comm, VU, Profile and Format on first use and keep them until shutdown. The
+// first connection() also applies the stored "Address" (storedAddress()).
+// Without a core object every accessor answers null.
+//
 // Settings on Linux, all under R (xel::registry::userStateDir()):
 //   - registry: HKEY_CURRENT_USER "Software\Corvane Labs\Xelor", value "Address"
 //     and one subkey per remembered TCP/IP address;
@@ -27,9 +33,14 @@
 #include <QUuid>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "console/CProcessorLibrary.h"
+#include "core/xelor.h"
+#include "platform/objrt/Ptr.h"
+
+class ConsolePrompts;
 
 class CXelExecApp : public QApplication {
   Q_OBJECT
@@ -59,6 +70,28 @@ public:
 
   // The whole start-up; returns the program's exit status.
   int run();
+
+  // ---- The core object and its sub-objects
+  xel::IXel* core() const { return core_.get(); }
+  xel::IComm* connection();
+  xel::IVU* meters();
+  xel::IProfile* profile();
+  xel::IFormat* format();
+  // Start-up step 10: creates the core object by its class id (CLSID_Xel through
+  // the object runtime) unless there is one. True when there is a core object;
+  // coreStatus() keeps the creation's result.
+  bool createCore();
+  HRESULT coreStatus() const { return coreStatus_; }
+  // Shutdown step 2: releases the connection, meters, profile and format (those
+  // fetched), then the core; each reference is cleared before its release. A
+  // later createCore() starts afresh (the stored address is applied again).
+  void releaseCore();
+
+  // Message boxes and file dialogs of the console's windows. Tests put their own
+  // in place (the application keeps it, never owns it); null restores the
+  // interactive one.
+  ConsolePrompts& prompts();
+  void setPrompts(ConsolePrompts* prompts) { prompts_ = prompts; }
 
   // ---- Command line
   // The first switch that means something wins; the program name (arguments[0])
@@ -101,8 +134,7 @@ public:
   int findLibraryIndex(const QUuid& guid) const { return library_.indexOf(guid); }
 
 private:
-  // The steps of run() that need the core library.
-  bool createCore();
+  // Steps 11 and 12: the main window, run modally.
   int runMainWindow();
   void reportNoCore();
   // IFormat ProcessorGUID: get (text stays when nothing is supplied) and put.
@@ -111,4 +143,14 @@ private:
 
   CProcessorLibrary library_;
   QUuid currentGuid_;
+
+  bool runtimeInitialised_ = false;
+  HRESULT coreStatus_ = S_OK;
+  xel::objrt::ComPtr<xel::IXel> core_;
+  xel::objrt::ComPtr<xel::IComm> connection_;
+  xel::objrt::ComPtr<xel::IVU> meters_;
+  xel::objrt::ComPtr<xel::IProfile> profile_;
+  xel::objrt::ComPtr<xel::IFormat> format_;
+  ConsolePrompts* prompts_ = nullptr;
+  std::unique_ptr<ConsolePrompts> interactivePrompts_;
 };

@@ -1,0 +1,82 @@
+#include "console/CTrackBar.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+CTrackBar::CTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {
+  setTickPosition(QSlider::NoTicks);
+  // Minimum at the top; keys and wheel move the thumb the way they point.
+  setInvertedAppearance(true);
+  setInvertedControls(true);
+  setPageStep(1);
+  setSingleStep(1);
+  setTracking(true);
+  connect(this, &QAbstractSlider::actionTriggered, this, &CTrackBar::onAction);
+  connect(this, &QAbstractSlider::sliderReleased, this, &CTrackBar::onReleased);
+}
+
+void CTrackBar::onAction(int action) {
+  // Qt announces an action with the new position already in sliderPosition(),
+  // before value() follows: the window reads sliderPosition().
+  Code code;
+  switch (action) {
+    case SliderSingleStepAdd: code = LineDown; break;
+    case SliderSingleStepSub: code = LineUp; break;
+    case SliderPageStepAdd: code = PageDown; break;
+    case SliderPageStepSub: code = PageUp; break;
+    case SliderToMinimum: code = Top; break;
+    case SliderToMaximum: code = Bottom; break;
+    case SliderMove:
+      // The wheel moves by whole steps as the arrow keys do, not as a drag.
+      if (inWheel_) code = sliderPosition() < wheelFrom_ ? LineUp : LineDown;
+      else code = ThumbTrack;
+      break;
+    default: return;
+  }
+  moving_ = true;
+  emit scrolled(code);
+}
+
+void CTrackBar::onReleased() {
+  // The drag is over: the thumb's place, then the end of the movement.
+  emit scrolled(ThumbPosition);
+  moving_ = false;
+  emit scrolled(EndScroll);
+}
+
+void CTrackBar::keyReleaseEvent(QKeyEvent* event) {
+  QSlider::keyReleaseEvent(event);
+  if (event->isAutoRepeat()) return;
+  switch (event->key()) {
+    case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_Left: case Qt::Key_Right:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+      moving_ = false;
+      emit scrolled(EndScroll);
+      break;
+    default:
+      break;
+  }
+}
+
+void CTrackBar::mouseReleaseEvent(QMouseEvent* event) {
+  const bool dragging = isSliderDown();
+  QSlider::mouseReleaseEvent(event);
+  // A drag ended through sliderReleased; a click into the groove ends here.
+  if (!dragging && moving_) {
+    moving_ = false;
+    emit scrolled(EndScroll);
+  }
+}
+
+void CTrackBar::wheelEvent(QWheelEvent* event) {
+  moving_ = false;
+  inWheel_ = true;
+  wheelFrom_ = sliderPosition();
+  QSlider::wheelEvent(event);
+  inWheel_ = false;
+  if (moving_) {
+    moving_ = false;
+    emit scrolled(EndScroll);
+  }
+}
