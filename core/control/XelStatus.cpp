@@ -29,6 +29,7 @@ LONG SettleLedger::wait(SettleTargets targets, bool failed, std::chrono::millise
     waiter->targets = std::move(targets);
     waiter->failed = failed;
     std::unique_lock lock(mutex_);
+    waiter->failed = waiter->failed || std::exchange(unreported_, false);
     const auto at = waiters_.insert(waiters_.end(), waiter);
     lock.unlock();
     if (wake) wake();
@@ -84,6 +85,7 @@ void SettleLedger::settle(const std::function<SettleView()>& view) {
 
 void SettleLedger::markFailed() {
     std::lock_guard lock(mutex_);
+    if (waiters_.empty()) unreported_ = true;
     for (const auto& w : waiters_) w->failed = true;
 }
 

@@ -78,7 +78,8 @@ public:
     // The view is built after the waiters are taken, so a change stored before
     // a waiter registered is always in it. `view` runs without the ledger's lock.
     void settle(const std::function<SettleView()>& view);
-    // Some change was discarded: every waiter now will end with 1.
+    // Some change was discarded: every waiter now will end with 1; with no
+    // waiter, the next one to register will (its changes were made before).
     void markFailed();
     // Ends every waiter at once with 1 (a failed exchange, the link down, stop).
     void failAll();
@@ -95,6 +96,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable done_;
     std::list<std::shared_ptr<Waiter>> waiters_;
+    bool unreported_ = false;  // a discard no waiter has heard of yet
 };
 
 }  // namespace xel::core

@@ -101,6 +101,22 @@ TEST(SettleLedger, WaiterEndsAnsweredFailedOrTimedOut) {
     ledger.settle([&] { return view(s, s, {}); });  // nothing left to complete
 }
 
+TEST(SettleLedger, DiscardWithNobodyWaitingFailsTheNextWaiterOnly) {
+    SettleLedger ledger;
+    const Switches s{};
+    ledger.markFailed();  // a resync threw away writes queued before any wait
+    auto monitor = [&] {
+        while (ledger.empty()) std::this_thread::yield();
+        ledger.settle([&] { return view(s, s); });
+    };
+    std::thread first(monitor);
+    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleSomeFailed);
+    first.join();
+    std::thread second(monitor);
+    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleAllAnswered) << "reported once";
+    second.join();
+}
+
 TEST(SettleLedger, ViewIsTakenAfterTheWaitersItJudges) {
     // A change stored just before a waiter registers must be in the view that
     // judges the waiter: otherwise an old view would call it "superseded".
