@@ -1,0 +1,163 @@
+// query: the unit's whole picture as the core holds it after Query.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "platform/registry/Registry.h"
+#include "tools/xelctl/Commands.h"
+#include "tools/xelctl/Failure.h"
+#include "tools/xelctl/Text.h"
+
+namespace xelctl {
+
+namespace {
+
+// The configuration file holds every format record whole, so the flag words
+// (which no property hands out) come from a setup saved for the purpose.
+constexpr size_t kSetupSize = 352;
+constexpr size_t kFirstRecord = 19;
+constexpr size_t kRecordSize = 24;
+constexpr size_t kFlagsInRecord = 22;
+constexpr int kFormats = 8;
+
+std::optional<std::vector<unsigned char>> savedSetup(IDispatch* core) {
+    const std::string folder = xel::registry::userStateDir().string();
+    std::string name = folder + "/xelctl-query-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return std::nullopt;
+    ::close(fd);
+    std::vector<Variant> args;
+    args.emplace_back(Bstr::fromUtf8(name));
+    const DISPID id = idOfName(core, u"Save");
+    std::optional<std::vector<unsigned char>> bytes;
+    if (id != DISPID_UNKNOWN && invoke(core, id, DISPATCH_METHOD, args, nullptr) == S_OK) {
+        if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
+            std::vector<unsigned char> data(kSetupSize + 1);
+            const size_t n = std::fread(data.data(), 1, data.size(), f);
+            std::fclose(f);
+            if (n == kSetupSize) {
+                data.resize(n);
+                bytes = std::move(data);
+            }
+        }
+    }
+    ::unlink(name.c_str());
+    return bytes;
+}
+
+Variant property(IDispatch* object, const std::string& objectName, const std::string& name,
+                 std::optional<LONG> index = std::nullopt) {
+    const std::u16string wide(name.begin(), name.end());
+    const DISPID id = idOfName(object, wide);
+    if (id == DISPID_UNKNOWN) fail(kExitUnit, "the " + objectName + " object has no property " + name);
+    std::vector<Variant> args;
+    if (index) args.emplace_back(*index);
+    Variant value;
+    checkStatus(invoke(object, id, DISPATCH_PROPERTYGET, args, value.put()), "get " + objectName + "." + name);
+    return value;
+}
+
+std::string pad(std::string text, size_t width) {
+    // Widths count characters, not UTF-8 bytes.
+    size_t chars = 0;
+    for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (chars < width) text.append(width - chars, ' ');
+    return text;
+}
+
+std::string onOff(const VARIANT& v) { return v.vt == VT_BOOL && v.boolVal ? "on" : "off"; }
+
+}  // namespace
+
+void runQuery(Context& ctx, const Args&) {
+    Session& s = ctx.session;
+    s.ensureQueried();
+    IDispatch* xel = s.object("Xel");
+    IDispatch* profile = s.object("Profile");
+    IDispatch* format = s.object("Format");
+
+    struct Field {
+        IDispatch* object;
+        const char* objectName;
+        const char* name;
+    };
+    const Field fields[] = {
+        {xel, "Xel", "PowerOnFormat"},          {xel, "Xel", "PowerOnMode"},
+        {xel, "Xel", "AESEBUFallback"},         {xel, "Xel", "FilmReturnFormat"},
+        {xel, "Xel", "Mute"},                   {profile, "Profile", "TheaterNumber"},
+        {profile, "Profile", "TheaterName"},    {profile, "Profile", "ScreenNumber"},
+        {format, "Format", "ProcessorName"},    {format, "Format", "ProcessorGUID"},
+        {format, "Format", "ModePin"},          {format, "Format", "CurrentFormat"},
+        {format, "Format", "Pin"},              {format, "Format", "Film"},
+    };
+    std::vector<std::pair<std::string, Variant>> values;
+    for (const Field& f : fields) values.emplace_back(f.name, property(f.object, f.objectName, f.name));
+
+    struct Row {
+        std::string name;
+        LONG inputTrim, outputTrim, inputDelay, surroundDelay;
+        std::optional<unsigned> flags;
+    };
+    const std::optional<std::vector<unsigned char>> setup = savedSetup(xel);
+    std::vector<Row> rows;
+    for (LONG i = 0; i < kFormats; ++i) {
+        auto number = [&](const char* name) {
+            const Variant v = property(format, "Format", name, i);
+            return v.vt == VT_I4 ? v.lVal : 0;
+        };
+        Row r{valueText(property(format, "Format", "FormatName", i)), number("InputTrim"), number("OutputTrim"),
+              number("InputDelay"), number("SurroundDelay"), std::nullopt};
+        if (setup) {
+            const size_t at = kFirstRecord + kRecordSize * static_cast<size_t>(i) + kFlagsInRecord;
+            r.flags = (*setup)[at] | ((*setup)[at + 1] << 8);
+        }
+        rows.push_back(std::move(r));
+    }
+    if (!setup) std::fprintf(stderr, "xelctl: note: the format flags could not be read (no setup could be saved)\n");
+
+    if (ctx.options.json) {
+        nlohmann::ordered_json j;
+        for (const auto& [name, v] : values) j[name] = valueJson(v);
+        nlohmann::ordered_json formats = nlohmann::ordered_json::array();
+        for (const Row& r : rows) {
+            nlohmann::ordered_json f;
+            f["Name"] = r.name;
+            f["InputTrim"] = r.inputTrim;
+            f["OutputTrim"] = r.outputTrim;
+            f["InputDelay"] = r.inputDelay;
+            f["SurroundDelay"] = r.surroundDelay;
+            f["Flags"] = r.flags ? nlohmann::ordered_json(*r.flags) : nlohmann::ordered_json(nullptr);
+            formats.push_back(std::move(f));
+        }
+        j["Formats"] = std::move(formats);
+        ctx.print(j);
+        return;
+    }
+
+    auto formatName = [&](const VARIANT& v) -> std::string {
+        if (v.vt != VT_I4 || v.lVal < 0 || v.lVal >= kFormats) return "";
+        const std::string& n = rows[static_cast<size_t>(v.lVal)].name;
+        return n.empty() ? "" : " (" + n + ")";
+    };
+    for (const auto& [name, v] : values) {
+        std::string shown = valueText(v);
+        if (v.vt == VT_BOOL) shown = onOff(v);
+        if (name == "PowerOnFormat" || name == "CurrentFormat") shown += formatName(v);
+        ctx.line(pad(name, 18) + shown);
+    }
+    ctx.line("");
+    ctx.line("Format  Name              Input trim  Output trim  Input delay  Surround delay  Flags");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        char flags[16] = "?";
+        if (r.flags) std::snprintf(flags, sizeof flags, "0x%04X", *r.flags);
+        // Input trims are gains and output trims attenuations, in steps of 0.5 dB.
+        ctx.line(pad(std::to_string(i), 8) + pad(r.name, 18) + pad(trimText(r.inputTrim * 5L), 12) +
+                 pad(trimText(-r.outputTrim * 5L), 13) + pad(std::to_string(r.inputDelay) + "ms", 13) +
+                 pad(std::to_string(r.surroundDelay) + "ms", 16) + flags);
+    }
+}
+
+}  // namespace xelctl

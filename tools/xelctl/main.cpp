@@ -1,0 +1,86 @@
+// xelctl: the command-line client of the Xelor control suite (see xelctl.1).
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "platform/registry/Registry.h"
+#include "tools/xelctl/Commands.h"
+#include "tools/xelctl/Failure.h"
+#include "tools/xelctl/Interrupt.h"
+
+namespace {
+
+// The console keeps the connection address here.
+constexpr const char* kSettingsKey = "Software\\Corvane Labs\\Xelor";
+
+// The core's byte trace is switched on by this variable, read when the core loads.
+constexpr const char* kTraceVariable = "XELOR_TRACE";
+
+struct Parsed {
+    xelctl::Options options;
+    xelctl::Args words;
+    bool help = false;
+};
+
+Parsed parse(int argc, char** argv) {
+    Parsed p;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a.empty() || a[0] != '-') break;
+        if (a == "-h" || a == "--help") {
+            p.help = true;
+        } else if (a == "--json") {
+            p.options.json = true;
+        } else if (a == "-v" || a == "--verbose") {
+            p.options.verbose = true;
+        } else if (a == "-a" || a == "--address") {
+            if (i + 1 >= argc) xelctl::usageError(a + " needs an ADDRESS");
+            p.options.address = argv[++i];
+        } else if (a.rfind("--address=", 0) == 0) {
+            p.options.address = a.substr(10);
+        } else if (a.size() > 2 && a[0] == '-' && a[1] == 'a') {
+            p.options.address = a.substr(2);
+        } else {
+            xelctl::usageError("unknown option " + a);
+        }
+    }
+    for (; i < argc; ++i) p.words.emplace_back(argv[i]);
+    if (p.options.address.empty() && (p.help || !p.words.empty())) {
+        if (auto saved = xel::registry::getString(xel::registry::Root::CurrentUser, kSettingsKey, "Address"))
+            p.options.address = *saved;
+    }
+    return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Parsed p;
+    try {
+        p = parse(argc, argv);
+    } catch (const xelctl::Failure& f) {
+        std::cerr << "xelctl: " << f.what() << '\n' << xelctl::usageLine() << '\n';
+        return f.code();
+    }
+    if (p.help) {
+        std::cout << xelctl::helpText();
+        return xelctl::kExitOk;
+    }
+    if (p.words.empty()) {
+        std::cerr << xelctl::usageLine() << "\n(xelctl --help lists the commands)\n";
+        return xelctl::kExitUsage;
+    }
+    // Before the core is loaded: it reads the switch once, at load.
+    if (p.options.verbose) ::setenv(kTraceVariable, "1", 1);
+    xelctl::installInterruptHandlers();
+
+    xelctl::Session session(p.options.address);
+    xelctl::Context context{p.options, session, std::cout};
+    return xelctl::runCommand(context, p.words);
+}
