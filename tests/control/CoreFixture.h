@@ -27,6 +27,8 @@ using xel::objrt::Bstr;
 using xel::objrt::ComPtr;
 
 struct CoreEvent {
+    CoreEvent() = default;
+    CoreEvent(DISPID i, std::vector<LONG> a) : id(i), args(std::move(a)) {}
     DISPID id = 0;
     std::vector<LONG> args;  // VT_I4 as is, VT_BOOL as -1/0
     std::thread::id thread;

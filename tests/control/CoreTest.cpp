@@ -87,17 +87,6 @@ TEST_F(CoreTest, SetIPSendsItsLineAndReturnsTheConnectionsStatus) {
     EXPECT_EQ(xel->SetIP(ipv4(10, 0, 0, 3), 8, ipv4(10, 0, 0, 254)), 1) << "not connected";
 }
 
-TEST_F(CoreTest, SetIPReachesTheUnit) {
-    startSim();
-    connect();
-    (void)xel->SetIP(ipv4(192, 168, 1, 50), 24, ipv4(192, 168, 1, 1));  // the unit resets without answering
-    const auto d = sim->dump();
-    EXPECT_EQ(d.ipAddress, "192.168.1.50") << sim->diagnostics();
-    EXPECT_EQ(d.hostBits, 24);
-    EXPECT_EQ(d.gateway, "192.168.1.1");
-    EXPECT_EQ(d.ipPort, 10001);
-}
-
 TEST_F(CoreTest, MutePutStoresOnlyAndTakesAllBitsAsTrue) {
     EXPECT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK);
     EXPECT_TRUE(muted(xel.get()));
@@ -143,27 +132,12 @@ TEST_F(CoreTest, LateBoundNamesIdsAndErrors) {
     EXPECT_EQ(xel->Invoke(12, IID_NULL, 0, DISPATCH_METHOD, &twoArgs, result.put(), nullptr, &argErr),
               DISP_E_BADPARAMCOUNT);
 
-    Variant text(std::u16string_view(u"not a number"));
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS put{&text, &putId, 1, 1};
-    EXPECT_EQ(xel->Invoke(5, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, &argErr),
-              DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(argErr, 0u);
-
     Variant file(std::u16string_view(u"/nonexistent/unit.xel"));
-    DISPID wrongName = 3;
-    DISPPARAMS named{&file, &wrongName, 1, 1};
-    EXPECT_EQ(xel->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &named, result.put(), nullptr, &argErr),
-              DISP_E_PARAMNOTFOUND);
     DISPPARAMS positional{&file, nullptr, 1, 0};
     EXPECT_EQ(xel->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &positional, result.put(), nullptr, &argErr), 110)
         << "the member's own status passes through";
 
     DISPPARAMS getNone{nullptr, nullptr, 0, 0};
-    ASSERT_EQ(xel->put_PowerOnFormat(6), S_OK);
-    EXPECT_EQ(xel->Invoke(5, IID_NULL, 0, DISPATCH_PROPERTYGET, &getNone, result.put(), nullptr, &argErr), S_OK);
-    EXPECT_EQ(result.vt, VT_I4);
-    EXPECT_EQ(result.lVal, 6);
     EXPECT_EQ(xel->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &getNone, result.put(), nullptr, &argErr), S_OK);
     EXPECT_EQ(result.vt, VT_DISPATCH) << "sub-objects come out as dispatch references";
 }

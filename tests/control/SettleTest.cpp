@@ -146,29 +146,4 @@ TEST(SettleLedger, ViewIsTakenAfterTheWaitersItJudges) {
     EXPECT_FALSE(called) << "no waiter, no view";
 }
 
-TEST(SettleLedger, ManyWaitersAndAMonitorThread) {
-    SettleLedger ledger;
-    std::atomic<bool> stop{false};
-    std::atomic<int> sentFormat{0};
-    std::thread monitor([&] {
-        while (!stop) {
-            const int f = sentFormat.load();
-            ledger.settle([&] { return view({0, 0, f, 1}, {0, 0, f, 1}); });
-            std::this_thread::sleep_for(1ms);
-        }
-        ledger.failAll();
-    });
-    std::vector<std::future<LONG>> results;
-    for (int i = 1; i <= 8; ++i) {
-        sentFormat = i;
-        results.push_back(std::async(std::launch::async, [&, i] {
-            return ledger.wait(targets({0, 0, i, 1}), false, 10s, [] {});
-        }));
-    }
-    for (auto& r : results) EXPECT_EQ(r.get(), SettleAllAnswered);
-    stop = true;
-    monitor.join();
-    EXPECT_TRUE(ledger.empty());
-}
-
 }  // namespace
