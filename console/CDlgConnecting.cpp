@@ -25,7 +25,6 @@ void CDlgConnecting::showCentred() {
     move(frame.center() - rect().center());
   }
   show();
-  raise();
 }
 
 void CDlgConnecting::finish() { done(QDialog::Rejected); }

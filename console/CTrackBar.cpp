@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QWheelEvent>
 
 CTrackBar::CTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {
@@ -12,6 +13,11 @@ CTrackBar::CTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {
   setPageStep(1);
   setSingleStep(1);
   setTracking(true);
+  // A plain groove: the style's filled part would read as a level, and 0 dB
+  // sits at the bottom of one slider and the top of the next.
+  QPalette pal = palette();
+  pal.setColor(QPalette::Highlight, pal.color(QPalette::Button));
+  setPalette(pal);
   connect(this, &QAbstractSlider::actionTriggered, this, &CTrackBar::onAction);
   connect(this, &QAbstractSlider::sliderReleased, this, &CTrackBar::onReleased);
 }
