@@ -133,7 +133,6 @@ TEST_F(Exchange, ASetipWithoutReplyIsDoneAfterOneAttempt) {
 }
 
 TEST_F(Exchange, ALateReplyIsNotTakenForTheNextOne) {
-    std::atomic<bool> lateSent{false};
     peer.setScript([&](const std::string& cmd) {
         if (cmd == "first") return std::vector<Piece>{};
         return std::vector<Piece>{{"2\r\n>", 0}};
