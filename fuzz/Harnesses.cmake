@@ -1,0 +1,19 @@
+# The fuzz harnesses and the libraries whose code each one exercises. Shared by
+# the libFuzzer targets (fuzz/CMakeLists.txt) and the replay tests of every build
+# (tests/fuzz/CMakeLists.txt), so both always cover the same harnesses.
+set(XELOR_FUZZ_NAMES reply hex memimage xel registry ini xelsim xelsim_boot picboot)
+
+set(XELOR_FUZZ_LIBS_reply xelor_core codepage)
+set(XELOR_FUZZ_LIBS_hex xelor_core)
+set(XELOR_FUZZ_LIBS_memimage xelor_core)
+set(XELOR_FUZZ_LIBS_xel xelor_core xelsim_unit codepage)
+set(XELOR_FUZZ_LIBS_registry registry)
+set(XELOR_FUZZ_LIBS_ini inifile codepage)
+set(XELOR_FUZZ_LIBS_xelsim xelsim_unit xelor_core codepage)
+set(XELOR_FUZZ_LIBS_xelsim_boot xelsim_unit picboot_frame)
+set(XELOR_FUZZ_LIBS_picboot picboot_frame xelsim_unit)
+
+# libpicboot exports only its C calls, so the harnesses compile its framing in;
+# "picboot_frame" above stands for this file.
+set(XELOR_FUZZ_PICBOOT_FRAME ${CMAKE_SOURCE_DIR}/platform/picboot/Frame.cpp)
+set(XELOR_FUZZ_SUPPORT ${CMAKE_SOURCE_DIR}/fuzz/FuzzSupport.cpp)
