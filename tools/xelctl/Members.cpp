@@ -61,11 +61,11 @@ std::vector<Variant> indexArgs(const Target& t, const Args& given, const char* v
     return args;
 }
 
-nlohmann::ordered_json nameJson(const Target& t, const Args& indexes) {
+nlohmann::ordered_json nameJson(const Target& t, const std::vector<Variant>& indexes) {
     nlohmann::ordered_json j;
     j["name"] = t.name;
     for (size_t i = 0; i < indexes.size() && i < t.member->indexes.size(); ++i)
-        j[i == 0 ? "index" : "index" + std::to_string(i + 1)] = indexes[i];
+        j[i == 0 ? "index" : "index" + std::to_string(i + 1)] = valueJson(indexes[i]);
     return j;
 }
 
@@ -108,7 +108,7 @@ void runGet(Context& ctx, const Args& args) {
     const HRESULT hr = invoke(t.object, t.member->id, DISPATCH_PROPERTYGET, call, value.put(), &bad);
     checkStatus(hr, "get " + t.name);
     if (ctx.options.json) {
-        nlohmann::ordered_json j = nameJson(t, given);
+        nlohmann::ordered_json j = nameJson(t, call);
         j["value"] = valueJson(value);
         ctx.print(j);
     } else {
