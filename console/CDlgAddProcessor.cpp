@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -43,6 +44,10 @@ void CDlgAddProcessor::build() {
   guid_ = new QLineEdit(this);
   guid_->setObjectName(QStringLiteral("processorGuid"));
   guid_->setReadOnly(true);
+  // Shown greyed like any read-only box, so nobody tries to type into it.
+  QPalette pal = guid_->palette();
+  pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+  guid_->setPalette(pal);
   auto* nameLabel = new QLabel(QStringLiteral("Cinema Processor:"), this);
   nameLabel->setObjectName(QStringLiteral("processorNameLabel"));
   nameLabel->setBuddy(name_);
@@ -106,14 +111,14 @@ void CDlgAddProcessor::layOut() {
     const FormatControls& f = formats_[static_cast<size_t>(k - 1)];
     const int column = (k - 1) % 2;
     const int row = (k - 1) / 2;
-    f.group->setGeometry(du.rect(7 + 157 * column, 44 + 46 * row, 151, 42));
+    f.group->setGeometry(du.rect(7 + 157 * column, 44 + 47 * row, 151, 44));
     for (QLabel* l : f.group->findChildren<QLabel*>()) {
-      if (l->buddy() == f.name) l->setGeometry(du.rect(7, 13, 26, 8));
-      else l->setGeometry(du.rect(7, 28, 52, 8));
+      if (l->buddy() == f.name) l->setGeometry(du.rect(7, 16, 26, 8));
+      else l->setGeometry(du.rect(7, 31, 52, 8));
     }
-    f.name->setGeometry(du.rect(36, 11, 108, 13));
-    f.pin->setGeometry(du.rect(60, 26, 36, 13));
-    f.xel->setGeometry(du.rect(106, 27, 38, 10));
+    f.name->setGeometry(du.rect(36, 14, 108, 13));
+    f.pin->setGeometry(du.rect(60, 29, 36, 13));
+    f.xel->setGeometry(du.rect(106, 30, 38, 10));
   }
 
   ok_->setGeometry(du.rect(211, 237, 50, 14));

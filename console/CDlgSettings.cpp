@@ -116,20 +116,20 @@ void CDlgSettings::layOut() {
   setFixedSize(du.size(195, 274));
   findChild<QLabel*>(QStringLiteral("processorListLabel"))->setGeometry(du.rect(7, 7, 100, 8));
   processors_->setGeometry(du.rect(7, 17, 181, 13));
-  findChild<QLabel*>(QStringLiteral("processorInputLabel"))->setGeometry(du.rect(7, 37, 58, 8));
-  input_->setGeometry(du.rect(66, 37, 122, 8));
+  findChild<QLabel*>(QStringLiteral("processorInputLabel"))->setGeometry(du.rect(7, 35, 58, 8));
+  input_->setGeometry(du.rect(66, 35, 122, 8));
 
-  findChild<QGroupBox*>(QStringLiteral("powerOnMode"))->setGeometry(du.rect(7, 50, 181, 26));
-  modes_[0]->setGeometry(du.rect(7, 11, 80, 10));
-  modes_[1]->setGeometry(du.rect(93, 11, 80, 10));
+  findChild<QGroupBox*>(QStringLiteral("powerOnMode"))->setGeometry(du.rect(7, 48, 181, 30));
+  modes_[0]->setGeometry(du.rect(7, 15, 80, 10));
+  modes_[1]->setGeometry(du.rect(93, 15, 80, 10));
 
-  findChild<QGroupBox*>(QStringLiteral("powerOnFormat"))->setGeometry(du.rect(7, 80, 181, 50));
+  findChild<QGroupBox*>(QStringLiteral("powerOnFormat"))->setGeometry(du.rect(7, 82, 181, 54));
   for (int v = 0; v < kPowerOnFormats; ++v)
-    powerOnFormats_[static_cast<size_t>(v)]->setGeometry(du.rect(7 + 86 * (v / 3), 11 + 12 * (v % 3), 80, 10));
+    powerOnFormats_[static_cast<size_t>(v)]->setGeometry(du.rect(7 + 86 * (v / 3), 15 + 12 * (v % 3), 80, 10));
 
-  findChild<QGroupBox*>(QStringLiteral("filmModeOutputPulse"))->setGeometry(du.rect(7, 134, 181, 114));
+  findChild<QGroupBox*>(QStringLiteral("filmModeOutputPulse"))->setGeometry(du.rect(7, 140, 181, 110));
   for (int c = 0; c <= CProcessorDef::kFormatCount; ++c)
-    pulses_[static_cast<size_t>(c)]->setGeometry(du.rect(7, 11 + 11 * c, 167, 10));
+    pulses_[static_cast<size_t>(c)]->setGeometry(du.rect(7, 14 + 10 * c, 167, 10));
 
   ok_->setGeometry(du.rect(84, 254, 50, 14));
   cancel_->setGeometry(du.rect(138, 254, 50, 14));
