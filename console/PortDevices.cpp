@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 
 #include "platform/registry/Registry.h"
 
@@ -58,4 +60,10 @@ QString PortDevices::describe(const QString& port) {
   const Device d = deviceFor(port);
   if (d.path.isEmpty()) return {};
   return d.present ? d.path : QStringLiteral("%1 (not present)").arg(d.path);
+}
+
+void PortDevices::showIn(QLabel* label, const QString& port) {
+  const QString text = describe(port);
+  label->setToolTip(text);
+  label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, label->width()));
 }

@@ -5,10 +5,13 @@
 // device, e.g. ports/COM3 -> /dev/serial/by-id/...; the name compared ignoring
 // case), else COMn is /dev/ttyS(n-1). This is the same rule, read-only.
 //
-// Thread safety: any thread; every call looks at the file system afresh.
+// Thread safety: any thread; every call looks at the file system afresh
+// (showIn(): GUI thread).
 #pragma once
 
 #include <QString>
+
+class QLabel;
 
 class PortDevices {
 public:
@@ -22,4 +25,6 @@ public:
   static Device deviceFor(const QString& port);
   // One line for the dialogs: "/dev/ttyS2", "/dev/ttyUSB0 (not present)", or "".
   static QString describe(const QString& port);
+  // Puts describe(port) into the label: elided in the middle to fit, whole in its tooltip.
+  static void showIn(QLabel* label, const QString& port);
 };
