@@ -415,20 +415,34 @@ HRESULT CXel::ParseHexFile(BSTR Filename) noexcept {
 }
 
 HRESULT CXel::DownloadToPIC() noexcept {
-    downloadProgress_.store(0);
-    downloadState_.store(PICDownloadOpening);
-    downloadActive_.store(true);
+    {
+        std::lock_guard lock(downloadMutex_);
+        downloadProgress_.store(0);
+        downloadState_.store(PICDownloadOpening);
+        downloadActive_.store(true);
+    }
     signal_.wake();
     return S_OK;
 }
 
-int32_t CXel::downloadStep(int32_t) noexcept {
-    // The bootloader steps are not wired in yet: a download ends as failed.
-    return PICDownloadFailed;
+int32_t CXel::downloadStep(int32_t state) noexcept {
+    if (state == PICDownloadOpening) {
+        // The images of the last conversion, taken once for the whole download.
+        std::lock_guard lock(imageMutex_);
+        downloadImages_ = images_;
+    }
+    const int32_t next = download_.step(state, *commImpl_, downloadImages_);
+    downloadProgress_.store(download_.progress(next));
+    return next;
 }
 
 void CXel::endDownload() noexcept {
-    downloadActive_.store(false);
+    {
+        // A DownloadToPIC that came in meanwhile keeps the download going.
+        std::lock_guard lock(downloadMutex_);
+        const int32_t state = downloadState_.load();
+        if (state == PICDownloadFailed || state == PICDownloadComplete) downloadActive_.store(false);
+    }
     if (commImpl_) commImpl_->CloseBootloader();
 }
 

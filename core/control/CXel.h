@@ -28,6 +28,7 @@
 #include <span>
 #include <thread>
 
+#include "core/control/FirmwareDownload.h"
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
@@ -204,7 +205,8 @@ private:
     template <class... A>
     bool fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept;
 
-    // One step of a firmware download in `state` (0-3); the next state.
+    // One step of a firmware download in `state` (0-3); the next state. The
+    // progress of the state it leads to is kept for DownloadProgress.
     int32_t downloadStep(int32_t state) noexcept;
     void endDownload() noexcept;
 
@@ -230,11 +232,14 @@ private:
     mutable std::mutex queryMutex_;
     QueryState query_;
 
+    std::mutex downloadMutex_;  // starting a download against its end
     std::atomic<bool> downloadActive_{false};
     std::atomic<int32_t> downloadState_{0};
     std::atomic<LONG> downloadProgress_{0};
     std::mutex imageMutex_;
-    MemoryImagePaths images_;
+    MemoryImagePaths images_;           // from the last ParseHexFile
+    MemoryImagePaths downloadImages_;   // the images of the running download (monitor thread)
+    FirmwareDownload download_;         // monitor thread only
 
     SettleLedger ledger_;
     MonitorSignal signal_;

@@ -274,7 +274,16 @@ Monitor::Outcome Monitor::downloadStep() {
         if (!core_.fire(core_.events_, DISPID_PICDownloadStateChange, end)) return Outcome::Gone;
         return Outcome::Worked;
     }
-    core_.downloadState_.store(core_.downloadStep(state));
+    const int32_t next = core_.downloadStep(state);
+    // A DownloadToPIC made during the step starts the download over.
+    int32_t expected = state;
+    core_.downloadState_.compare_exchange_strong(expected, next);
+    const auto now = MonitorClock::now();
+    if (now - lastProgressEvent_ >= kProgressInterval) {
+        lastProgressEvent_ = now;
+        if (!core_.fire(core_.statusEvents_, DISPID_DownloadProgress, core_.downloadProgress_.load()))
+            return Outcome::Gone;
+    }
     return Outcome::Worked;
 }
 

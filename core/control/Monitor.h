@@ -70,6 +70,7 @@ public:
     static constexpr auto kLevelInterval = std::chrono::milliseconds(200);
     static constexpr auto kStatusInterval = std::chrono::milliseconds(1000);
     static constexpr auto kIdleLook = std::chrono::milliseconds(100);
+    static constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
     explicit Monitor(CXel& core) noexcept : core_(core) {}
     Monitor(const Monitor&) = delete;
@@ -115,6 +116,7 @@ private:
     MonitorClock::time_point statusTime_{};
     bool statusForced_ = false;
     int32_t seenDownloadState_ = -1;  // none yet
+    MonitorClock::time_point lastProgressEvent_{};
 };
 
 }  // namespace xel::core

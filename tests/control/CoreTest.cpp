@@ -254,17 +254,6 @@ TEST_F(CoreTest, CleanupFromInsideAnEventStopsTheMonitor) {
     EXPECT_EQ(xel->Query(), S_OK) << "the object itself still works";
 }
 
-TEST_F(CoreTest, DownloadWithoutBootloaderStepsEndsFailed) {
-    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-    ASSERT_TRUE(sink->waitForCount(xel::DISPID_PICDownloadStateChange, 2)) << describe(sink->events());
-    EXPECT_EQ(sink->eventsOf(xel::DISPID_PICDownloadStateChange),
-              (std::vector<CoreEvent>{{xel::DISPID_PICDownloadStateChange, {xel::PICDownloadOpening}},
-                                      {xel::DISPID_PICDownloadStateChange, {xel::PICDownloadFailed}}}));
-    LONG p = 0;
-    EXPECT_EQ(status->get_DownloadProgress(&p), S_OK);
-    EXPECT_EQ(p, -1);
-}
-
 TEST_F(CoreTest, ParseHexFileConvertsBesideTheFile) {
     ScratchDir dir;
     const std::string hex = dir.file("fw.hex");

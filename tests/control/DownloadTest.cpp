@@ -1,0 +1,122 @@
+// The firmware download through the core object: a converted HEX file reaches a
+// bootloader on a real pseudo-terminal (reached as COM5) state by state, with
+// each state announced once, and every way it can fail ends in state 4.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/control/CoreFixture.h"
+#include "tests/picboot/PtyBootDevice.h"
+
+namespace {
+
+using namespace xeltest;
+
+// One Intel HEX record with its checksum.
+std::string record(int type, int address, const std::vector<uint8_t>& data) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
+    std::string line = buf;
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + static_cast<unsigned>(type);
+    for (uint8_t b : data) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        line += buf;
+        sum += b;
+    }
+    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + buf + "\r\n";
+}
+
+const std::vector<uint8_t> kProgram = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
+                                       0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
+const std::vector<uint8_t> kEeprom = {0xDE, 0xAD, 0xBE, 0xEF};
+
+std::vector<LONG> states(const EventSink& sink) {
+    std::vector<LONG> out;
+    for (const auto& e : sink.eventsOf(xel::DISPID_PICDownloadStateChange)) out.push_back(e.args.at(0));
+    return out;
+}
+
+bool ended(const std::vector<CoreEvent>& events) {
+    for (const auto& e : events)
+        if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) >= xel::PICDownloadFailed) return true;
+    return false;
+}
+
+class DownloadTest : public CoreTest {
+protected:
+    void useBootloader() {
+        device.mapAs("COM5");
+        device.start();
+        ASSERT_EQ(comm->put_Address(Bstr(u"COM5").get()), S_OK);
+    }
+    PtyBootDevice device;
+    ScratchDir dir;
+};
+
+TEST_F(DownloadTest, ConvertedImagesLandInTheDevice) {
+    const std::string hex = dir.file("fw.hex");
+    std::ofstream(hex) << record(4, 0, {0x00, 0x00}) << record(0, 0x0400, kProgram) << record(4, 0, {0x00, 0xF0})
+                       << record(0, 0x0010, kEeprom) << record(1, 0, {});
+    ASSERT_EQ(xel->ParseHexFile(Bstr(u16(hex)).get()), S_OK);
+    useBootloader();
+    device.with([](xelsim::BootDevice& d) { d.programMemory()[0x800] = 0x00; });  // to be erased
+    auto progress = EventSink::make();
+    DWORD progressCookie = 0;
+    ASSERT_EQ(xel::objrt::advise(xel.get(), xel::DIID__IXelStatusEvents, progress.get(), &progressCookie), S_OK);
+
+    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
+    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(120))) << describe(sink->events());
+    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << "each state announced once";
+    device.with([](xelsim::BootDevice& d) {
+        EXPECT_EQ(std::vector<uint8_t>(d.programMemory().begin() + 0x400, d.programMemory().begin() + 0x410), kProgram);
+        EXPECT_EQ(d.programMemory()[0x800], 0xFF) << "erased";
+        EXPECT_EQ(d.counters().erasedRows, 2032);
+        EXPECT_EQ(std::vector<uint8_t>(d.eeprom().begin() + 0x10, d.eeprom().begin() + 0x14), kEeprom);
+        EXPECT_EQ(d.bootFlag(), std::optional<uint8_t>(0x00)) << "the final write";
+    });
+    const auto reports = progress->eventsOf(xel::DISPID_DownloadProgress);
+    EXPECT_FALSE(reports.empty());
+    for (const auto& r : reports) {
+        EXPECT_GE(r.args.at(0), 0);
+        EXPECT_LE(r.args.at(0), 1000);
+    }
+    LONG p = 0;
+    status->get_DownloadProgress(&p);
+    EXPECT_EQ(p, -1) << "no download runs any more";
+    VARIANT_BOOL connected = VARIANT_TRUE;
+    comm->IsConnected(&connected);
+    EXPECT_EQ(connected, VARIANT_FALSE) << "the bootloader channel is closed, the connection clean";
+    xel::objrt::unadvise(xel.get(), xel::DIID__IXelStatusEvents, progressCookie);
+}
+
+TEST_F(DownloadTest, WithoutAConvertedImageItFailsAfterTheErase) {
+    useBootloader();
+    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
+    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(120))) << describe(sink->events());
+    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 4})) << "state 2 was set and left within one step";
+    device.with([](xelsim::BootDevice& d) { EXPECT_EQ(d.counters().erasedRows, 2032); });
+}
+
+TEST_F(DownloadTest, NoBootloaderOnThePort) {
+    const auto ports = std::filesystem::path(privateConfigHome()) / "xelor" / "ports";
+    std::filesystem::create_directories(ports);
+    std::filesystem::remove(ports / "COM9");
+    std::filesystem::create_symlink(dir.file("no-such-device"), ports / "COM9");
+    ASSERT_EQ(comm->put_Address(Bstr(u"COM9").get()), S_OK);
+    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
+    ASSERT_TRUE(sink->waitFor(ended)) << describe(sink->events());
+    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 4}));
+
+    // A device that stops answering part-way through the erase.
+    sink->clear();
+    useBootloader();
+    device.with([](xelsim::BootDevice& d) { d.faults().answerLimit = 100; });
+    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
+    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(60))) << describe(sink->events());
+    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 4}));
+}
+
+}  // namespace
