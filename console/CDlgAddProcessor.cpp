@@ -152,7 +152,8 @@ CProcessorDef CDlgAddProcessor::edited(const CProcessorDef& base) const {
   // In format order, so a higher format overwrites a lower one on a shared pin.
   for (int k = 1; k <= CProcessorDef::kFormatCount; ++k) {
     const FormatControls& f = formats_[static_cast<size_t>(k - 1)];
-    def.formatNames[static_cast<size_t>(k - 1)] = f.name->text();
+    // Trimmed as the library file trims its values, so what is kept is what reloads.
+    def.formatNames[static_cast<size_t>(k - 1)] = f.name->text().trimmed();
     const int j = f.pin->currentIndex();
     if (j < 0 || j >= CProcessorDef::kPinCount) continue;
     def.pinFormat[static_cast<size_t>(j)] = static_cast<quint8>(k);
@@ -176,7 +177,7 @@ void CDlgAddProcessor::accept() {
   for (int k = 1; k <= CProcessorDef::kFormatCount; ++k) {
     // A line break would start a line of its own in the library file.
     QLineEdit* edit = formats_[static_cast<size_t>(k - 1)].name;
-    if (hasLineBreak(edit->text())) {
+    if (hasLineBreak(edit->text().trimmed())) {
       showProblem(QStringLiteral("The name of Format %1 must fit on one line.").arg(k), edit);
       return;
     }

@@ -170,6 +170,10 @@ void CDlgProcessors::modifyProcessor() {
 void CDlgProcessors::deleteProcessor() {
   CProcessorDef* def = selectedDefinition();
   if (!def || refuseDefault(*def)) return;
+  if (app_.library().size() <= 1) {
+    showError(QString::fromLatin1(CLibraryEditor::kLastProcessor));
+    return;
+  }
   const auto answer = app_.prompts().message(this, deleteQuestion(def->name), QMessageBox::Question,
                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;

@@ -123,6 +123,7 @@ QString CLibraryEditor::add(std::unique_ptr<CProcessorDef> def) {
 QString CLibraryEditor::remove(const CProcessorDef& def) {
   const int index = indexOf(def);
   if (index < 0) return QStringLiteral("The processor is no longer in the library.");
+  if (library_.size() <= 1) return QString::fromLatin1(kLastProcessor);
   xel::ini::IniFile& file = library_.file();
   if (const Status st = def.remove(file); st != Status::Ok) return writeError(file, st);
   library_.removeAt(index);

@@ -47,7 +47,10 @@ public:
   // Saves a new definition and appends it to the library.
   QString add(std::unique_ptr<CProcessorDef> def);
   // Removes this very entry (not the first one with its GUID) and its section.
+  // The last entry stays: the console always works with some definition.
   QString remove(const CProcessorDef& def);
+  static constexpr const char* kLastProcessor =
+      "The library must keep at least one processor, so its last one cannot be deleted.";
 
   // ---- Definition files
   static constexpr const char* kFileFilter = "Processor Definition (*.ini)";

@@ -160,6 +160,18 @@ private slots:
     QCOMPARE(readBytes(file()), library({kDefault, kCinema}));
   }
 
+  void theLastDefinitionIsKept() {
+    // A library without the default processor could otherwise be emptied.
+    useLibrary({kCinema});
+    CDlgProcessors dlg(app(), nullptr);
+    prompts_.answers = {QMessageBox::Yes};
+    runOn(dlg, "Mono", &CDlgProcessors::deleteProcessor);
+    QCOMPARE(prompts_.shown.size(), size_t(1));
+    QVERIFY2(prompts_.shown[0].text.contains("at least one processor"), qPrintable(prompts_.shown[0].text));
+    QCOMPARE(names(), QStringList{"Cinema 7"});
+    QCOMPARE(readBytes(file()), library({kCinema}));
+  }
+
   void commandsWithoutASelectionDoNothing() {
     CDlgProcessors dlg(app(), nullptr);
     dlg.tree()->clearSelection();
@@ -246,11 +258,12 @@ private slots:
     QVERIFY(CProcessorDef::guidFromText(guid));
     QVERIFY(dlg.xelRadio(1)->isChecked());
     dlg.nameEdit()->setText(QStringLiteral("  Fresh  "));
+    dlg.formatNameEdit(2)->setText(QStringLiteral(" Two\n"));
     dlg.okButton()->click();
     QCOMPARE(names(), (QStringList{"Default", "Cinema 7", "Rack", "Fresh"}));
     QCOMPARE(dlg.definition(), &lib().at(3));
-    // Unnamed formats, pins 1-8 on formats 1-8, mode pin 1.
-    const DefText fresh{"Fresh", guid.toStdString(), {}, {1, 2, 3, 4, 5, 6, 7, 8}, 1};
+    // Names trimmed as the file reads them; pins 1-8 on formats 1-8, mode pin 1.
+    const DefText fresh{"Fresh", guid.toStdString(), {"", "Two"}, {1, 2, 3, 4, 5, 6, 7, 8}, 1};
     QCOMPARE(readBytes(file()), library({kDefault, kCinema, kRack, fresh}));
   }
 
