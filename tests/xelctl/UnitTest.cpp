@@ -2,6 +2,8 @@
 // what the unit holds when xelctl returns, what it prints, and how it ends.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -256,6 +258,27 @@ TEST_F(XelctlUnit, WatchPrintsFrontPanelChangesAsEvents) {
     EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)Levels Left=\\d+ Right=\\d+ Center=\\d+ Sub=\\d+ "
                                                     "LeftSurround=\\d+ RightSurround=\\d+ LeftEx=\\d+ RightEx=\\d+\n")))
         << r.out;
+}
+
+TEST_F(XelctlUnit, WatchEndsCleanlyOnCtrlCOrTerm) {
+    long round = 0;
+    for (const int sig : {SIGINT, SIGTERM}) {
+        ++round;
+        XelctlProcess watch({"-a", sim.address(), "watch"});
+        // This round's Query has been answered: the watch is under way.
+        ASSERT_TRUE(sim.waitForLog([round](const auto& l) {
+            long answered = 0;
+            for (size_t i = 0; i + 1 < l.size(); ++i)
+                answered += l[i].dir == "rx" && l[i].text == "rdeep 17 F8" && l[i + 1].dir == "tx";
+            return answered >= round;
+        }, 10000)) << sim.diagnostics();
+        watch.signal(sig);
+        const XelctlResult r = watch.wait(10000);
+        EXPECT_EQ(r.exitCode, 0) << "signal " << sig << "\n" << r.describe();
+        EXPECT_TRUE(r.err.empty()) << r.describe();
+        ASSERT_TRUE(sim.waitForLog([](const auto& l) { return !l.empty() && l.back().event == "disconnect"; }))
+            << sim.diagnostics();
+    }
 }
 
 TEST_F(XelctlUnit, WatchInJsonIsOneObjectPerLineAndEndsOnALostLink) {

@@ -87,6 +87,10 @@ XelctlProcess::~XelctlProcess() {
     if (err_ >= 0) ::close(err_);
 }
 
+void XelctlProcess::signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
 XelctlResult XelctlProcess::wait(int timeoutMs) {
     XelctlResult r;
     r.command = command_;

@@ -27,6 +27,8 @@ public:
     XelctlProcess(const XelctlProcess&) = delete;
     XelctlProcess& operator=(const XelctlProcess&) = delete;
 
+    // Sends a signal, as Ctrl-C (SIGINT) or a service manager (SIGTERM) would.
+    void signal(int sig);
     // Collects the output until the program ends; kills it after `timeoutMs`.
     XelctlResult wait(int timeoutMs = 60000);
 

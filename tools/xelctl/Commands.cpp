@@ -106,8 +106,17 @@ int runCommand(Context& context, const Args& words, const std::string& where) {
         const Command* command = findCommand(words[0]);
         if (!command) usageError("unknown command \"" + words[0] + "\" (xelctl --help lists the commands)");
         const int given = static_cast<int>(words.size()) - 1;
-        if (given < command->minArgs || (command->maxArgs >= 0 && given > command->maxArgs))
-            usageError(std::string("usage: ") + command->name + (command->synopsis[0] ? " " : "") + command->synopsis);
+        if (given < command->minArgs || (command->maxArgs >= 0 && given > command->maxArgs)) {
+            std::string message =
+                std::string("usage: ") + command->name + (command->synopsis[0] ? " " : "") + command->synopsis;
+            for (size_t i = 1; i < words.size(); ++i)
+                if (words[i] == "--json" || words[i] == "-v" || words[i] == "-a" || words[i] == "--verbose" ||
+                    words[i] == "--address") {
+                    message += " (options such as " + words[i] + " go before the command)";
+                    break;
+                }
+            usageError(message);
+        }
         command->run(context, Args(words.begin() + 1, words.end()));
         return kExitOk;
     } catch (const Failure& f) {
