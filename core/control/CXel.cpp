@@ -241,7 +241,8 @@ HRESULT CXel::get_AESEBUFallback(LONG* pVal) noexcept {
 
 HRESULT CXel::put_AESEBUFallback(LONG newVal) noexcept {
     aesEbuFallback_.store(newVal);
-    queueByte(kEepromAesEbuFallback, newVal + 1);
+    // Wraps like the byte it becomes: a file or a client may hand in any value.
+    queueByte(kEepromAesEbuFallback, static_cast<LONG>(static_cast<uint32_t>(newVal) + 1u));
     return S_OK;
 }
 

@@ -113,8 +113,11 @@ inline constexpr uint16_t kEepromPowerOn = 0x001;         // bits 0-6 format + 1
 inline constexpr uint16_t kEepromAesEbuFallback = 0x002;  // fallback + 1
 inline constexpr uint16_t kEepromFilmReturnFormat = 0x20C;
 
-// The byte at address 1 for a power-on format and mode.
-constexpr LONG powerOnByte(LONG format, LONG mode) noexcept { return (format + 1) | (mode == 0 ? 0x80 : 0); }
+// The byte at address 1 for a power-on format and mode. Any value may come from a
+// client or a configuration file, so format + 1 wraps instead of overflowing.
+constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {
+    return static_cast<LONG>(static_cast<uint32_t>(format) + 1u) | (mode == 0 ? 0x80 : 0);
+}
 
 class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXel, kIXelDesc>,
