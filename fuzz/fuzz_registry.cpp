@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace xel::registry;
 
-constexpr size_t kMostKeysWalked = 16;
+constexpr size_t kMostKeysWalked = 8;
 // The key the harness writes: no letter of it has a non-ASCII form that folds
 // to it (as dotless i folds to I), so no other name in a file can be this key.
 constexpr std::string_view kWritten = "Fuzz\\Output";
