@@ -1,0 +1,42 @@
+// The core as a client meets it: libxelor.so created by class id through the
+// object runtime, with its connection and format objects. Failures throw
+// std::runtime_error, which ends the run with the reason.
+//
+// Thread contract: created, used and destroyed on one thread.
+#pragma once
+
+#include <string>
+
+#include "core/xelor.h"
+#include "platform/objrt/Ptr.h"
+
+namespace xelbench {
+
+class CoreSession {
+public:
+    CoreSession();
+    ~CoreSession();  // stops the monitor, disconnects, releases
+    CoreSession(const CoreSession&) = delete;
+    CoreSession& operator=(const CoreSession&) = delete;
+
+    // Sets the address ("127.0.0.N" for TCP, "COMn" for a mapped serial port) and
+    // connects.
+    void connect(const std::string& address);
+    void disconnect();
+    void query();
+
+    // One "mute\r" exchange through IComm::WriteAndReturnHex.
+    void exchangeMute();
+
+    xel::IXel* xel() const { return xel_.get(); }
+    xel::IComm* comm() const { return comm_.get(); }
+    xel::IFormat* format() const { return format_.get(); }
+
+private:
+    xel::objrt::ComPtr<xel::IXel> xel_;
+    xel::objrt::ComPtr<xel::IComm> comm_;
+    xel::objrt::ComPtr<xel::IFormat> format_;
+    xel::objrt::Bstr mute_;
+};
+
+}  // namespace xelbench
