@@ -1,6 +1,8 @@
 // The firmware download, one bootloader exchange per step, run by the core's
 // worker thread while the download is active:
-//   0 open the bootloader channel on the connection's address
+//   0 read both images, then open the bootloader channel on the connection's
+//     address (an image that cannot be read fails here, before anything is
+//     erased: the unit keeps its program)
 //   1 erase program memory 0x000400-0x01FFFF, one 64-byte row per step
 //   2 write the program-memory image (PROGMEM.MCP), one 16-byte row per step
 //   3 write the data-EEPROM image (EEDATA.MCP), then the final write at 0x7FFF
@@ -28,22 +30,24 @@ public:
     static constexpr uint32_t kEraseRow = 64;
 
     // One step in `state` (0-3) with the images of the last conversion; the
-    // next state. A state left within the step (2 or 3 when its image cannot
-    // be read) is passed over.
+    // next state.
     int32_t step(int32_t state, CComm& comm, const MemoryImagePaths& images) noexcept;
 
     // Per mille of the work of `state` done so far.
     LONG progress(int32_t state) const noexcept;
 
 private:
-    int32_t erase(CComm& comm, const MemoryImagePaths& images);
-    int32_t writeRow(int32_t state, CComm& comm, const MemoryImagePaths& images);
-    // Reads an image whole and starts at its first row; false when it cannot be read.
-    bool load(const std::filesystem::path& path);
+    int32_t erase(CComm& comm);
+    int32_t writeRow(int32_t state, CComm& comm);
+    // Reads the program-memory and data-EEPROM images whole; false when either
+    // cannot be read.
+    bool load(const MemoryImagePaths& images);
+    const std::vector<ImageRow>& rowsOf(int32_t state) const;
 
     uint32_t eraseAddress_ = kEraseStart;
-    std::vector<ImageRow> rows_;
-    size_t next_ = 0;
+    std::vector<ImageRow> program_;
+    std::vector<ImageRow> data_;
+    size_t next_ = 0;  // the next row of the image being written
 };
 
 }  // namespace xel::core
