@@ -204,18 +204,21 @@ Monitor::Outcome Monitor::readLevels() {
 
 Monitor::Outcome Monitor::readStatus() {
     CFormat& format = *core_.formatImpl_;
-    // Each value is preset to what the object holds, so a reply without a value
-    // (or out of range) changes nothing. A client change stored while the read
-    // runs is never overwritten: the unit's answer only becomes the sent value,
-    // and the change goes out on the next pass.
+    // Each value is preset to the sent value, so a reply without a value (or
+    // out of range) changes nothing. A client change stored while the read runs
+    // is never overwritten: the unit's answer only becomes the sent value, and
+    // the change goes out on the next pass. That includes a change stored after
+    // this pass looked for client changes but before its own value is taken
+    // here (during the "button" exchange, say): it already differs from the
+    // sent value, and is pending.
     const int32_t current = format.currentFormat();
-    LONG value = current + 1;
+    const bool formatPending = current != sent_.format;
+    LONG value = sent_.format + 1;
     if (query("button\r", 1, &value) != S_OK) return fail();
-    sent_.format = current;
     if (value - 1 >= 0 && value - 1 <= 7) {
         const int32_t found = value - 1;
         sent_.format = found;
-        if (found != current && format.currentFormat() == current) {
+        if (found != current && !formatPending && format.currentFormat() == current) {
             format.setCurrentFormat(found);
             if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;
         }
@@ -223,12 +226,12 @@ Monitor::Outcome Monitor::readStatus() {
     if (core_.signal_.stopping()) return Outcome::Stopped;
 
     const int32_t pin = format.pin();
-    value = pin;
+    const bool pinPending = pin != sent_.pin;
+    value = sent_.pin;
     if (query("pin\r", 1, &value) != S_OK) return fail();
-    sent_.pin = pin;
     if (value >= 1 && value <= 16) {
         sent_.pin = value;
-        if (value != pin && format.pin() == pin) {
+        if (value != pin && !pinPending && format.pin() == pin) {
             format.setPin(value);
             if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{value})) return Outcome::Gone;
         }
@@ -237,11 +240,12 @@ Monitor::Outcome Monitor::readStatus() {
 
     // "digitalenable" answers 0 in film (bypass) mode.
     const int32_t film = format.film();
-    value = film == 0 ? 1 : 0;
+    const bool filmPending = film != sent_.film;
+    value = sent_.film == 0 ? 1 : 0;
     if (query("digitalenable\r", 1, &value) != S_OK) return fail();
     const int32_t found = value == 0 ? 1 : 0;
     sent_.film = found;
-    if (found != film && format.film() == film) {
+    if (found != film && !filmPending && format.film() == film) {
         format.setFilm(found);
         if (!core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1})) return Outcome::Gone;
     }

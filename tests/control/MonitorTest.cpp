@@ -290,6 +290,30 @@ TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
     EXPECT_EQ(unit.commandCount("button 1"), 0) << "nothing was sent back to the unit";
 }
 
+// A change the client stores while the status read's first exchange runs is
+// the client's, not a value the read may replace with the unit's old one: it
+// goes out on the next pass, and no event reports the unit's old state.
+TEST_F(CoreTest, ChangesStoredDuringTheStatusReadGoOutAfterIt) {
+    ScriptedUnit unit;
+    connectAndQuery(unit.address());
+    sink->clear();
+    unit.setReply("button", "1\r\n>", 150);  // holds the read in its "button" exchange
+    ASSERT_TRUE(unit.waitForCommandCount("button", unit.commandCount("button") + 1));
+    ASSERT_EQ(format->put_Pin(5), S_OK);
+    ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK);
+    EXPECT_TRUE(unit.waitForCommandCount("pin 5", 1)) << "the pin change was lost";
+    EXPECT_TRUE(unit.waitForCommandCount("digitalenable 0", 1)) << "the film change was lost";
+    LONG pin = 0;
+    VARIANT_BOOL film = VARIANT_FALSE;
+    format->get_Pin(&pin);
+    format->get_Film(&film);
+    EXPECT_EQ(pin, 5);
+    EXPECT_EQ(film, VARIANT_TRUE);
+    EXPECT_TRUE(sink->eventsOf(xel::DISPID_ModeChange).empty()) << describe(sink->events());
+    for (const CoreEvent& e : sink->eventsOf(xel::DISPID_AutomationChange))
+        EXPECT_EQ(e.args, std::vector<LONG>{5}) << describe(sink->events());
+}
+
 TEST_F(CoreTest, LevelsLandInTheMeters) {
     startSim();
     ASSERT_EQ(sim->panel("vu 1 2 3 4 5 6 7 4095"), "ok");
