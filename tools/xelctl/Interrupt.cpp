@@ -11,11 +11,14 @@ namespace xelctl {
 namespace {
 
 std::atomic<int> g_wakeFd{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<bool> g_pending{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 extern "C" void onSignal(int sig) {
     const int fd = g_wakeFd.load();
-    if (fd >= 0) {
+    // The first signal asks the waiting command to end; a second one, while the
+    // command is still busy (connecting, say), ends the program at once.
+    if (fd >= 0 && !g_pending.exchange(true)) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
         return;
@@ -41,6 +44,7 @@ InterruptWatch::InterruptWatch() {
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
         read_ = fds[0];
         write_ = fds[1];
+        g_pending.store(false);
         g_wakeFd.store(write_);
     }
 }

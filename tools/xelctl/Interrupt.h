@@ -1,6 +1,7 @@
 // Ctrl-C and SIGTERM. Commands that wait for the unit (watch, firmware) end
-// cleanly on them: while an InterruptWatch lives, a signal only makes its file
-// descriptor readable. At any other time a signal ends the program as usual.
+// cleanly on them: while an InterruptWatch lives, a first signal only makes its
+// file descriptor readable (a second ends the program). At any other time a
+// signal ends the program as usual.
 //
 // Thread contract: install once from main before any thread starts; one
 // InterruptWatch at a time, on the main thread. The handler itself only

@@ -62,12 +62,14 @@ void runWatch(Context& ctx, const Args& args) {
     const MemberInfo& readLevels = findMember(s.members("VU"), "ReadLevels", "VU");
     IDispatch* vu = s.object("VU");
 
+    // Ctrl-C from here on ends the watch cleanly, once connecting is over.
+    InterruptWatch interrupt;
     // Listening before the settings are read: nothing the monitor raises is missed.
     ComPtr<EventSink> sink = EventSink::create(xel::DIID__IXelEvents);
     Subscription subscription(core, xel::DIID__IXelEvents, sink.get());
     s.ensureQueried();
+    if (interrupt.fired()) return;
 
-    InterruptWatch interrupt;
     if (::isatty(STDERR_FILENO))
         std::fprintf(stderr, "xelctl: watching the unit at %s (Ctrl-C ends)\n", s.address().c_str());
     const auto start = Clock::now();
