@@ -35,6 +35,7 @@ std::optional<bool> onOff(const std::string& s) {
 struct Context {
     UnitModel& unit;
     UnitHandler& handler;
+    PowerSwitch* power;
     Outbox& out;
     bool& quit;
 };
@@ -121,6 +122,14 @@ const PanelCommand kPanel[] = {
          c.handler.drop(c.out, "front panel");
          return "ok";
      }},
+    {"power", "power on|mode", "power the unit off and on; mode holds its Mode button: the bootloader answers",
+     [](Context& c, const Words& w) -> std::string {
+         if (w.size() != 2 || (w[1] != "on" && w[1] != "mode")) return usageError("power on|mode");
+         if (!c.power) return "error: this unit cannot be powered off";
+         if (!c.power->powerOn(w[1] == "mode", c.out))
+             return "error: the bootloader answers on the serial line only (start xelsim with --pty)";
+         return "ok";
+     }},
     {"quit", "quit", "stop xelsim",
      [](Context& c, const Words&) -> std::string {
          c.quit = true;
@@ -144,7 +153,8 @@ std::string FrontPanel::helpText() {
     std::string text = "Front panel commands:\n";
     for (const PanelCommand& p : kPanel)
         text += "  " + std::string(p.usage) + "\n      " + p.what + "\n";
-    text += "  dump\n      print the EEPROM and the state as one JSON line\n";
+    text += "  dump\n      print the EEPROM and the state as one JSON line (in the bootloader:\n"
+            "      program memory, data EEPROM, boot flag and counters)\n";
     return text;
 }
 
@@ -159,13 +169,14 @@ std::string FrontPanel::execute(const std::string& line, Outbox& out, bool& quit
     for (const PanelCommand& p : kPanel) {
         if (w[0] != p.keyword) continue;
         log_.event("panel", line);
-        Context c{unit_, handler_, out, quit};
+        Context c{unit_, handler_, power_, out, quit};
         return p.run(c, w);
     }
     return "error: unknown command \"" + w[0] + "\" (try help)";
 }
 
 std::string FrontPanel::dump() const {
+    if (power_ && power_->bootloader()) return power_->bootDump();
     const UnitState& s = unit_.state();
     std::string hex;
     static const char* digits = "0123456789ABCDEF";
@@ -174,6 +185,7 @@ std::string FrontPanel::dump() const {
         hex.push_back(digits[b & 0xF]);
     }
     nlohmann::json j;
+    j["mode"] = "unit";
     j["eeprom"] = hex;
     j["checksum"] = s.checksumOn;
     j["muted"] = !s.audioOn;

@@ -8,15 +8,19 @@
 //   vu auto         meters follow the programme (the default)
 //   vu L R C S LS RS LE RE   hold the meters at these levels (0-4095, decimal)
 //   poke ADDR B...  store bytes (hex) in the EEPROM from address ADDR (hex)
-//   dump            print the EEPROM and the state as one JSON line
+//   dump            print the EEPROM and the state as one JSON line (in the
+//                   bootloader: program memory, data EEPROM, boot flag, counters)
 //   reset           restart the unit (a TCP host is disconnected)
 //   drop            cut the link to the host
+//   power on|mode   power the unit off and on; "mode" holds its Mode button, so the
+//                   bootloader answers on the serial line (xelsim --pty only)
 //   quit            stop xelsim
 //
 // On standard input every command answers exactly one line on standard output: "ok",
 // "error: ..." or, for dump, the JSON object. (help writes its text to stderr.)
 #pragma once
 
+#include "tools/xelsim/PowerSwitch.h"
 #include "tools/xelsim/SessionHandler.h"
 #include "tools/xelsim/UnitHandler.h"
 #include "tools/xelsim/UnitModel.h"
@@ -34,6 +38,9 @@ struct ScriptLine {
 class FrontPanel {
 public:
     FrontPanel(UnitModel& unit, UnitHandler& handler, JsonLog& log);
+    // The switch between the unit's program and its bootloader; without it "power"
+    // is refused and dump shows the unit.
+    void attach(PowerSwitch& power) { power_ = &power; }
 
     // Runs one command; sets `quit` for "quit". Returns the answer line (no newline).
     std::string execute(const std::string& line, Outbox& out, bool& quit);
@@ -46,6 +53,7 @@ private:
     UnitModel& unit_;
     UnitHandler& handler_;
     JsonLog& log_;
+    PowerSwitch* power_ = nullptr;
 };
 
 // Reads "MS COMMAND" lines ("#" starts a comment). Returns false with `error` naming

@@ -126,6 +126,29 @@ const std::vector<OptionDef>& table() {
         {"--garbage-after", "N", "then answer with random bytes ending in \">\".", count(&FaultPlan::garbageAfter)},
         {"--reset-after", "N", "then restart instead of answering, as after \"setip\".",
          count(&FaultPlan::resetAfter)},
+        {"--bootloader", nullptr,
+         "start as the unit does when powered on with its Mode\n"
+         "button held: its bootloader answers on the line\n"
+         "(--pty only). The front panel's \"power on\" starts\n"
+         "the unit's own program, \"power mode\" the bootloader.",
+         [](Options& o, const std::string&) { return o.bootloader = true; }, "Bootloader:"},
+        {"--boot-silent-after", "N", "the bootloader answers N requests, then nothing.",
+         [](Options& o, const std::string& v) {
+             long n;
+             if (!toLong(v, n, 0, 1L << 30)) return false;
+             o.bootSilentAfter = n;
+             return true;
+         }},
+        {"--boot-dead-cell", "ADDR",
+         "the program-memory byte at ADDR (hex) ignores\n"
+         "writes, so the bootloader's read-back differs.",
+         [](Options& o, const std::string& v) {
+             long n;
+             auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n, 16);
+             if (ec != std::errc() || p != v.data() + v.size() || n < 0 || n > 0xFFFFFF) return false;
+             o.bootDeadCell = static_cast<std::uint32_t>(n);
+             return true;
+         }},
         {"--help", nullptr, "show this text.", [](Options& o, const std::string&) { return o.help = true; }, ""},
     };
     return t;
@@ -164,6 +187,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
             error = "bad value for " + name + ": \"" + value.value_or("") + "\" (expected " + def->value + ")";
             return false;
         }
+    }
+    if ((options.bootloader || options.bootSilentAfter || options.bootDeadCell) && options.ptyLink.empty()) {
+        error = "the bootloader answers on the serial line only: use it with --pty";
+        return false;
     }
     if (options.tcpGiven && !options.ptyLink.empty()) {
         error = "--tcp and --pty exclude each other: the unit has one link at a time";
@@ -207,7 +234,9 @@ std::string usageText() {
         "  xelsim --eeprom unit.eep --config site.xel\n"
         "                                           a clone of a saved unit\n"
         "  xelsim --pty /tmp/ttyXEL --baud 38400    a unit on a serial line\n"
-        "  xelsim --delay-ms 300 --split            a slow, choppy unit\n";
+        "  xelsim --delay-ms 300 --split            a slow, choppy unit\n"
+        "  xelsim --pty ~/.config/xelor/ports/COM1 --baud 38400 --bootloader\n"
+        "                                           a unit waiting for new firmware\n";
     return text;
 }
 

@@ -1,8 +1,10 @@
 // xelsim: the unit in software. See --help.
+#include "tools/xelsim/BootHandler.h"
 #include "tools/xelsim/EventLoop.h"
 #include "tools/xelsim/FrontPanel.h"
 #include "tools/xelsim/JsonLog.h"
 #include "tools/xelsim/Options.h"
+#include "tools/xelsim/PowerSwitch.h"
 #include "tools/xelsim/Storage.h"
 #include "tools/xelsim/Transport.h"
 #include "tools/xelsim/UnitHandler.h"
@@ -43,12 +45,18 @@ int runUnit(const xelsim::Options& opt) {
     UnitModel unit(image, seed);
     unit.setIp(ip);
     UnitHandler handler(unit, opt.faults, log, storage, seed);
+    BootHandler boot(log);
+    if (opt.bootSilentAfter) boot.device().faults().answerLimit = *opt.bootSilentAfter;
+    boot.device().faults().deadProgramCell = opt.bootDeadCell;
+    PowerSwitch power(unit, handler, boot, log, !opt.ptyLink.empty(), opt.bootloader);
     FrontPanel panel(unit, handler, log);
+    panel.attach(power);
 
     std::unique_ptr<Transport> transport = opt.ptyLink.empty() ? makeTcpTransport(opt.tcpAddress, opt.tcpPort)
                                                                : makePtyTransport(opt.ptyLink, opt.baud);
     log.event("start", transport->readyLine());
-    EventLoop loop(*transport, handler, panel, log, opt.baud, std::move(script));
+    if (opt.bootloader) log.event("power", "on with Mode held: bootloader");
+    EventLoop loop(*transport, power, panel, log, opt.baud, std::move(script));
     return loop.run();
 }
 
