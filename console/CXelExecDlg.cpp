@@ -16,6 +16,7 @@
 #include "console/CDlgConfigComm.h"
 #include "console/CDlgConfigureIP.h"
 #include "console/CDlgConnecting.h"
+#include "console/CDlgFirmwareUpdate.h"
 #include "console/CDlgProcessors.h"
 #include "console/CDlgSettings.h"
 #include "console/CStatusBox.h"
@@ -458,7 +459,11 @@ void CXelExecDlg::saveConfiguration() {
   const ConsolePrompts::FileRequest request{latin(kConfigFilter), QStringLiteral("xel"), true, true};
   const QString path = app_.prompts().saveFileName(this, request);
   if (path.isEmpty()) return;
-  if (xel::IXel* core = app_.core()) (void)core->Save(console::toBstr(path).get());
+  // A save that did not happen is said, so no one leaves the booth believing
+  // the unit's setup is on disk.
+  xel::IXel* core = app_.core();
+  if (!core || core->Save(console::toBstr(path).get()) != S_OK)
+    app_.prompts().message(this, latin(kSaveFailed), QMessageBox::NoIcon);
 }
 
 void CXelExecDlg::showAbout() {
@@ -493,7 +498,8 @@ void CXelExecDlg::setIpInformation() {
 }
 
 void CXelExecDlg::firmwareUpdate() {
-  // Runs CDlgFirmwareUpdate (its helper wires it here).
+  CDlgFirmwareUpdate dialog(app_, this);
+  (void)dialog.exec();
 }
 
 // ---- Commands of the controls ----------------------------------------------------------

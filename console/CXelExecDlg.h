@@ -59,6 +59,7 @@ public:
   static constexpr const char* kNoValidResponse = "Failed to receive a valid response from the connected unit";
   static constexpr const char* kCommLost = "Communication to the Xelor has been lost.";
   static constexpr const char* kLoadFailed = "Failed to load the configuration file.";
+  static constexpr const char* kSaveFailed = "Failed to save the configuration file.";
   static constexpr const char* kConfigFilter = "Xelor Config (*.xel)|*.xel|All Files (*.*)|*.*||";
 
   // Exit codes of the connect job.

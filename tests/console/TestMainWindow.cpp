@@ -628,6 +628,13 @@ private slots:
     QCOMPARE(prompts_.saveRequests[0].defaultExtension, QStringLiteral("xel"));
     QVERIFY(prompts_.saveRequests[0].hideReadOnly && prompts_.saveRequests[0].overwritePrompt);
     QCOMPARE(QFileInfo(saved).size(), qint64(352));
+    QVERIFY(prompts_.messages.empty());
+    // A save that cannot be written is said (the unit's setup is not on disk).
+    prompts_.saveAnswers << dir.filePath(QStringLiteral("no-such-folder/booth.xel"));
+    win_->action(QStringLiteral("&Save..."))->trigger();
+    QCOMPARE(prompts_.messages.size(), size_t(1));
+    QCOMPARE(prompts_.messages[0].text, QStringLiteral("Failed to save the configuration file."));
+    prompts_.messages.clear();
 
     // A file the core refuses: the message, and nothing else changes.
     const QString bogus = dir.filePath(QStringLiteral("short.xel"));
