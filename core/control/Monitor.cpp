@@ -276,6 +276,15 @@ Monitor::Outcome Monitor::downloadStep() {
         const LONG end = state == PICDownloadComplete ? PICDownloadComplete : PICDownloadFailed;
         core_.endDownload();
         if (!core_.fire(core_.events_, DISPID_PICDownloadStateChange, end)) return Outcome::Gone;
+        // The bootloader took the line of a queried unit: the client learns that
+        // its link is gone as from a failed exchange, once.
+        VARIANT_BOOL connected = VARIANT_FALSE;
+        core_.comm_->IsConnected(&connected);
+        const CXel::QueryState q = core_.queryState();
+        if (q.queried && connected != VARIANT_TRUE) {
+            passEpoch_ = q.epoch;
+            return fail();
+        }
         return Outcome::Worked;
     }
     const int32_t next = core_.downloadStep(state);

@@ -206,6 +206,7 @@ TEST_F(XelsimDownload, ImageFromAConnectedUnitLandsInItsBootloader) {
     downloadToEnd();
     EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << describe(sink->events());
     EXPECT_FALSE(connected()) << "the bootloader channel closed, the link stays closed";
+    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << "the client learns its link is gone";
 
     const Expected want = expectedAfter(kImage);
     const nlohmann::json j = bootDump();
