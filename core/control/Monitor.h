@@ -13,9 +13,10 @@
 // state and raises CommFail once; the monitor then idles until the next Query.
 //
 // The rhythm is event-driven: the thread wakes at once when a client stores a
-// change (MonitorSignal::wake, notifyMonitorOfChange) and otherwise sleeps until
-// the next reading is due, looking at the format object's switches at least
-// every kChangePoll while active, so a connected idle core costs next to nothing.
+// change (MonitorSignal::wake, notifyMonitorOfChange: the core's and the format
+// object's switch puts, and every queued EEPROM write) and otherwise sleeps
+// until the next reading is due, looking again at least every kChangePoll
+// while active, so a connected idle core costs next to nothing.
 //
 // Thread contract: Monitor runs on its own thread only. MonitorSignal may be
 // used from any thread.
@@ -64,9 +65,10 @@ void notifyMonitorOfDroppedWrite() noexcept;
 
 class Monitor {
 public:
-    // How long an active monitor with nothing due waits before it looks at the
-    // format object's switches again (its puts do not wake it on their own).
-    static constexpr auto kChangePoll = std::chrono::milliseconds(5);
+    // How long an active monitor with nothing due waits before it looks again.
+    // Every change wakes it, so this only bounds a wake-up that was missed; a
+    // short poll here costs a connected idle core a wake-up per poll.
+    static constexpr auto kChangePoll = std::chrono::milliseconds(100);
     static constexpr auto kLevelInterval = std::chrono::milliseconds(200);
     static constexpr auto kStatusInterval = std::chrono::milliseconds(1000);
     static constexpr auto kIdleLook = std::chrono::milliseconds(100);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/control/Monitor.h"
+
 namespace xel::core {
 
 namespace {
@@ -97,17 +99,22 @@ HRESULT WriteEeprom(uint16_t address, int count, const LONG* values) noexcept {
 bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values) noexcept {
     if (count <= 0 || !values || address + count - 1 > 0xFFFF) return false;
     try {
-        std::lock_guard lock(mutex_);
-        IComm* comm = sharedComm();
-        VARIANT_BOOL connected = VARIANT_FALSE;
-        if (comm) {
-            comm->IsConnected(&connected);
-            comm->Release();
+        {
+            std::lock_guard lock(mutex_);
+            IComm* comm = sharedComm();
+            VARIANT_BOOL connected = VARIANT_FALSE;
+            if (comm) {
+                comm->IsConnected(&connected);
+                comm->Release();
+            }
+            // Not connected: the caller's field keeps its new value, the unit its old one.
+            if (connected != VARIANT_TRUE) return false;
+            for (int i = 0; i < count; ++i)
+                table_[static_cast<uint16_t>(address + i)] =
+                    static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);
         }
-        // Not connected: the caller's field keeps its new value, the unit its old one.
-        if (connected != VARIANT_TRUE) return false;
-        for (int i = 0; i < count; ++i)
-            table_[static_cast<uint16_t>(address + i)] = static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);
+        // The monitor sleeps until its next reading is due: bytes to write wake it.
+        notifyMonitorOfChange();
         return true;
     } catch (...) {
         return false;

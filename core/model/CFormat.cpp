@@ -6,6 +6,7 @@
 #include <new>
 #include <thread>
 
+#include "core/control/Monitor.h"
 #include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
 #include "platform/codepage/CodePage.h"
@@ -265,6 +266,7 @@ HRESULT CFormat::get_CurrentFormat(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_CurrentFormat(LONG newVal) noexcept {
     currentFormat_.store(newVal);
+    notifyMonitorOfChange();  // goes out on the monitor's next pass, at once
     return S_OK;
 }
 
@@ -276,6 +278,7 @@ HRESULT CFormat::get_Pin(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_Pin(LONG newVal) noexcept {
     pin_.store(newVal);
+    notifyMonitorOfChange();  // goes out on the monitor's next pass, at once
     return S_OK;
 }
 
@@ -287,6 +290,7 @@ HRESULT CFormat::get_Film(VARIANT_BOOL* pVal) noexcept {
 
 HRESULT CFormat::put_Film(VARIANT_BOOL newVal) noexcept {
     film_.store(newVal == VARIANT_TRUE ? 1 : 0);
+    notifyMonitorOfChange();  // goes out on the monitor's next pass, at once
     return S_OK;
 }
 
