@@ -260,12 +260,14 @@ private slots:
 
     // Nothing overlaps anything else on the window.
     const QList<QWidget*> parts = win_->client()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const auto nameOf = [](QWidget* w) {
+      auto* l = qobject_cast<QLabel*>(w);
+      return w->objectName().isEmpty() && l ? l->text() : w->objectName();
+    };
     for (int i = 0; i < parts.size(); ++i)
       for (int j = i + 1; j < parts.size(); ++j)
         QVERIFY2(!parts[i]->geometry().intersects(parts[j]->geometry()),
-                 qPrintable(parts[i]->objectName() + u'/' + parts[j]->objectName() + u' ' +
-                            (qobject_cast<QLabel*>(parts[i]) ? qobject_cast<QLabel*>(parts[i])->text() : QString()) +
-                            u'/' + (qobject_cast<QLabel*>(parts[j]) ? qobject_cast<QLabel*>(parts[j])->text() : QString())));
+                 qPrintable(nameOf(parts[i]) + u'/' + nameOf(parts[j])));
 
     QVERIFY(contest::saveScreenshot(win_->grab().toImage(), QStringLiteral("main-disconnected")));
   }

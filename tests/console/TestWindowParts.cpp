@@ -1,5 +1,5 @@
 // The main window's parts on their own: the trim and meter scales, the
-// slider's notifications, the push-like check button, and the event sink's
+// slider's notifications, and the event sink's
 // hand-over from the core's thread to the GUI thread.
 #include <QSignalSpy>
 #include <QStyle>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "ConsoleTestSupport.h"
-#include "console/CCheckPushButton.h"
 #include "console/CTrackBar.h"
 #include "console/CXelEventSink.h"
 #include "console/DisplayScales.h"
@@ -170,19 +169,6 @@ private slots:
     spy.clear();
     bar.setValue(-70);
     QCOMPARE(spy.count(), 0);
-  }
-
-  void checkButtonChangesOnlyWhenTheProgramSaysSo() {
-    CCheckPushButton button(QStringLiteral("Mute"));
-    QSignalSpy clicked(&button, &QPushButton::clicked);
-    QVERIFY(button.isCheckable());
-    button.click();
-    QCOMPARE(clicked.count(), 1);
-    QVERIFY(!button.isChecked());
-    button.setChecked(true);
-    button.click();
-    QVERIFY(button.isChecked());
-    QVERIFY(!button.autoDefault());
   }
 
   // ---- The event sink
