@@ -78,6 +78,11 @@ MonitorClock::time_point Monitor::nextLook(Outcome last) const {
     switch (last) {
         case Outcome::Worked:
             return now + std::chrono::milliseconds(1);
+        case Outcome::Stepped:
+            // The bootloader's exchanges follow one another as fast as the line
+            // answers; a pause after each of some 4000 steps would add seconds to
+            // a download. A stop request is still seen before the next step.
+            return now;
         case Outcome::Quiet: {
             // A reading is due once its interval has fully passed.
             const auto margin = std::chrono::milliseconds(1);
@@ -297,7 +302,7 @@ Monitor::Outcome Monitor::downloadStep() {
         if (!core_.fire(core_.statusEvents_, DISPID_DownloadProgress, core_.downloadProgress_.load()))
             return Outcome::Gone;
     }
-    return Outcome::Worked;
+    return Outcome::Stepped;
 }
 
 void Monitor::settleWaiters() {

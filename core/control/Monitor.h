@@ -87,7 +87,8 @@ private:
     enum class Outcome {
         Inactive,  // link down, not queried, or nothing to do for a download
         Quiet,     // active, nothing due
-        Worked,    // an exchange (or a download step) was made
+        Worked,    // an exchange was made (or a download ended)
+        Stepped,   // a download step was made; the next follows at once
         Failed,    // the failure path was taken
         Stopped,   // told to stop part-way
         Gone,      // the core object was released during an event

@@ -105,6 +105,27 @@ TEST_F(DownloadTest, WithoutAConvertedImageItFailsBeforeErasingAnything) {
     device.with([](xelsim::BootDevice& d) { EXPECT_EQ(d.counters().erasedRows, 0); });
 }
 
+// The download's steps follow one another without a pause, yet a stop still
+// comes between two of them: here Cleanup from the handler of the erase's
+// state event, after which the one step already begun is the last.
+TEST_F(DownloadTest, CleanupEndsTheDownloadBetweenTwoSteps) {
+    convertImage();
+    useBootloader();
+    sink->setHandler([&](const CoreEvent& e) {
+        if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) == xel::PICDownloadErasing) xel->Cleanup();
+    });
+    ASSERT_EQ(xel->DownloadToPIC(), S_OK);
+    ASSERT_TRUE(sink->waitFor([](const std::vector<CoreEvent>& all) {
+        for (const auto& e : all)
+            if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) == xel::PICDownloadErasing) return true;
+        return false;
+    })) << describe(sink->events());
+    ASSERT_EQ(xel->Cleanup(), S_OK);  // the monitor thread has ended once this returns
+    sink->setHandler(nullptr);
+    device.with([](xelsim::BootDevice& d) { EXPECT_LE(d.counters().erasedRows, 1); });
+    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1})) << describe(sink->events());
+}
+
 TEST_F(DownloadTest, NoBootloaderOnThePort) {
     convertImage();
     const auto ports = std::filesystem::path(privateConfigHome()) / "xelor" / "ports";
