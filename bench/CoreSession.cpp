@@ -1,6 +1,12 @@
 #include "bench/CoreSession.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+
+#include "platform/objrt/Object.h"
 
 namespace xelbench {
 
@@ -14,6 +20,61 @@ void check(HRESULT hr, const std::string& what) {
 
 }  // namespace
 
+// Takes the download's state events off the monitor thread.
+class CoreSession::StateSink final : public IDispatch {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == xel::DIID__IXelEvents) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() noexcept override { return refs_.fetch_add(1) + 1; }
+    ULONG Release() noexcept override {
+        const ULONG left = refs_.fetch_sub(1) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT GetTypeInfoCount(UINT* n) noexcept override {
+        if (!n) return E_POINTER;
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
+        if (id != xel::DISPID_PICDownloadStateChange || !params || params->cArgs < 1) return S_OK;
+        const LONG state = params->rgvarg[0].lVal;
+        if (state < xel::PICDownloadFailed) return S_OK;
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = state;
+        }
+        changed_.notify_all();
+        return S_OK;
+    }
+
+    void reset() {
+        std::lock_guard lock(mutex_);
+        ended_ = -1;
+    }
+    LONG waitEnd(long limitMs) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return ended_ >= 0; });
+        return ended_;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    LONG ended_ = -1;
+};
+
 CoreSession::CoreSession() : mute_(std::u16string_view(u"mute\r")) {
     check(CoInitialize(nullptr), "CoInitialize");
     const HRESULT hr =
@@ -25,11 +86,15 @@ CoreSession::CoreSession() : mute_(std::u16string_view(u"mute\r")) {
     }
     check(xel_->get_Comm(comm_.put()), "IXel.Comm");
     check(xel_->get_Format(format_.put()), "IXel.Format");
+    sink_ = new StateSink();
+    check(xel::objrt::advise(xel_.get(), xel::DIID__IXelEvents, sink_, &cookie_), "advising _IXelEvents");
 }
 
 CoreSession::~CoreSession() {
     if (xel_) xel_->Cleanup();
     if (comm_) comm_->Disconnect();
+    if (cookie_) xel::objrt::unadvise(xel_.get(), xel::DIID__IXelEvents, cookie_);
+    if (sink_) sink_->Release();
     format_ = nullptr;
     comm_ = nullptr;
     xel_ = nullptr;
@@ -47,6 +112,16 @@ void CoreSession::connect(const std::string& address) {
 void CoreSession::disconnect() { comm_->Disconnect(); }
 
 void CoreSession::query() { check(xel_->Query(), "IXel.Query"); }
+
+void CoreSession::convertHex(const std::string& path) {
+    check(xel_->ParseHexFile(xel::objrt::Bstr(wide(path)).get()), "IXel.ParseHexFile " + path);
+}
+
+LONG CoreSession::downloadAndWait(long limitMs) {
+    sink_->reset();
+    check(xel_->DownloadToPIC(), "IXel.DownloadToPIC");
+    return sink_->waitEnd(limitMs);
+}
 
 void CoreSession::exchangeMute() {
     LONG audio = -1;

@@ -28,15 +28,26 @@ public:
     // One "mute\r" exchange through IComm::WriteAndReturnHex.
     void exchangeMute();
 
+    // IXel.ParseHexFile: the memory images for the next download.
+    void convertHex(const std::string& path);
+    // IXel.DownloadToPIC, then waits for the download's last state event;
+    // returns that state (PICDownloadComplete or PICDownloadFailed), or -1 when
+    // none came within `limitMs`.
+    LONG downloadAndWait(long limitMs);
+
     xel::IXel* xel() const { return xel_.get(); }
     xel::IComm* comm() const { return comm_.get(); }
     xel::IFormat* format() const { return format_.get(); }
 
 private:
+    class StateSink;
+
     xel::objrt::ComPtr<xel::IXel> xel_;
     xel::objrt::ComPtr<xel::IComm> comm_;
     xel::objrt::ComPtr<xel::IFormat> format_;
     xel::objrt::Bstr mute_;
+    StateSink* sink_ = nullptr;  // advised on _IXelEvents for the object's life
+    DWORD cookie_ = 0;
 };
 
 }  // namespace xelbench

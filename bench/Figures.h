@@ -6,7 +6,10 @@
 // those pauses run. An exchange can therefore end no sooner than the later of
 // the two: the fixed pauses (as this machine sleeps them) and the bare round
 // trip of the same bytes (a socket or pty echo with the unit's piece gaps, or
-// the bytes' wire time on a paced line). That is each exchange's floor.
+// the bytes' wire time on a paced line). That is each exchange's floor. The
+// pauses are slept beside the exchanges they are the floor for (one pause
+// sample after each exchange), since the load of a shared machine changes by
+// the second.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace xelbench {
 
@@ -20,6 +21,7 @@ Summary summarize(const std::vector<double>& samples) {
     Summary s;
     s.count = samples.size();
     if (samples.empty()) return s;
+    s.mean = std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size());
     s.median = quantile(samples, 0.5);
     s.p99 = quantile(samples, 0.99);
     const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());

@@ -9,6 +9,7 @@ namespace xelbench {
 
 struct Summary {
     size_t count = 0;
+    double mean = 0;
     double median = 0;
     double p99 = 0;
     double min = 0;

@@ -33,6 +33,7 @@ TEST(Stats, SummaryOfAHundredSamples) {
     const Summary s = summarize(samples);
     EXPECT_EQ(s.count, 100u);
     EXPECT_DOUBLE_EQ(s.median, 50.5);
+    EXPECT_DOUBLE_EQ(s.mean, 50.5);
     EXPECT_DOUBLE_EQ(s.p99, 99.01);
     EXPECT_EQ(s.min, 1);
     EXPECT_EQ(s.max, 100);
@@ -40,6 +41,7 @@ TEST(Stats, SummaryOfAHundredSamples) {
     samples[0] = 5000;
     const Summary stalled = summarize(samples);
     EXPECT_DOUBLE_EQ(stalled.median, 50.5);
+    EXPECT_DOUBLE_EQ(stalled.mean, 50.5 + 4900.0 / 100);  // what a sum of many samples grows with
     EXPECT_GT(stalled.p99, 99.01);
     EXPECT_EQ(summarize({}).count, 0u);
 }
