@@ -50,6 +50,13 @@ TEST(Numbers, DecimalHexSignsAndRanges) {
     EXPECT_FALSE(parseInteger("2147483648", INT32_MIN, INT32_MAX));
 }
 
+TEST(Numbers, HexadecimalBeyondSixtyFourBitsIsRefusedNotWrapped) {
+    EXPECT_FALSE(parseInteger("0xFFFFFFFFFFFFFFFFFF", INT64_MIN, INT64_MAX));
+    EXPECT_FALSE(parseInteger("&H8000000000000000", INT64_MIN, INT64_MAX));
+    EXPECT_EQ(parseInteger("0x7FFFFFFFFFFFFFFF", INT64_MIN, INT64_MAX), INT64_MAX);
+    EXPECT_EQ(parseInteger("-&H7fffffffffffffff", INT64_MIN, INT64_MAX), -INT64_MAX);
+}
+
 TEST(Switches, OnOffInTheOperatorsWords) {
     for (const char* on : {"on", "ON", "true", "Yes", "1", "-1"}) EXPECT_EQ(parseSwitch(on), true) << on;
     for (const char* off : {"off", "False", "no", "0"}) EXPECT_EQ(parseSwitch(off), false) << off;

@@ -39,11 +39,13 @@ std::optional<int64_t> parseInteger(std::string_view text, int64_t min, int64_t 
         base = 16;
         text.remove_prefix(2);
     }
-    if (text.empty() || text.size() > 18) return std::nullopt;  // 18 digits cannot overflow
+    if (text.empty() || text.size() > 18) return std::nullopt;
     int64_t value = 0;
     for (const char c : text) {
         const int d = digitValue(c);
         if (d < 0 || d >= base) return std::nullopt;
+        // 18 decimal digits always fit, but 16 hexadecimal ones may not.
+        if (value > (INT64_MAX - d) / base) return std::nullopt;
         value = value * base + d;
     }
     if (negative) value = -value;
