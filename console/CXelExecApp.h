@@ -1,7 +1,8 @@
 // The console's application object: start-up, the settings stores, the
 // processor library and the definition in use, and shutdown.
 //
-// Start-up (run()) goes in this order:
+// Start-up goes in this order (step 1 with the application object, so that the
+// tests, which share it, have the runtime too; the rest in run()):
 //   1 object runtime for the window thread   7 library file name
 //   2 common controls (nothing to do in Qt)  8 current GUID = default processor
 //   3 application base (the QApplication)    9 load the processor library

@@ -117,7 +117,10 @@ class TestMainWindow : public QObject {
     ComPtr<xel::IXelStatus> status;
     if (FAILED(app().core()->QueryInterface(xel::IID_IXelStatus, status.putVoid()))) return false;
     LONG result = -1;
-    return status->WaitSettled(kWaitMs, &result) == S_OK && result == xel::SettleAllAnswered;
+    const HRESULT hr = status->WaitSettled(kWaitMs, &result);
+    if (hr == S_OK && result == xel::SettleAllAnswered) return true;
+    qWarning("settling: status %d, result %d\n%s", int(hr), int(result), sim_ ? sim_->diagnostics().c_str() : "");
+    return false;
   }
 
   LONG currentFormat() {
