@@ -175,7 +175,7 @@ void CDlgProcessors::deleteProcessor() {
     return;
   }
   const auto answer = app_.prompts().message(this, deleteQuestion(def->name), QMessageBox::Question,
-                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   QTreeWidgetItem* top = itemOf(*def);
   // The very definition the item carries, not the first with its GUID: a renamed
@@ -207,13 +207,16 @@ void CDlgProcessors::importProcessor() {
   CLibraryEditor editor(app_.library());
   CProcessorLibrary& library = app_.library();
 
+  const auto nameTaken = [&](const CProcessorDef* replaced) {
+    if (!editor.holderOf(incoming.name, replaced)) return false;
+    showError(QStringLiteral("The processor \"%1\" cannot be imported: %2")
+                  .arg(incoming.name, CLibraryEditor::describe(CLibraryEditor::NameCheck::Taken, incoming.name)));
+    return true;
+  };
+
   const int same = library.indexOf(incoming.guid);
   if (same < 0) {
-    if (editor.holderOf(incoming.name, nullptr)) {
-      showError(QStringLiteral("The processor \"%1\" cannot be imported: %2")
-                    .arg(incoming.name, CLibraryEditor::describe(CLibraryEditor::NameCheck::Taken, incoming.name)));
-      return;
-    }
+    if (nameTaken(nullptr)) return;
     auto def = std::make_unique<CProcessorDef>(incoming);
     const CProcessorDef* added = def.get();
     if (const QString error = editor.add(std::move(def)); !error.isEmpty()) {
@@ -225,18 +228,13 @@ void CDlgProcessors::importProcessor() {
   }
 
   CProcessorDef& existing = library.at(same);
-  if (refuseDefault(existing)) return;
-  if (editor.holderOf(incoming.name, &existing)) {
-    showError(QStringLiteral("The processor \"%1\" cannot be imported: %2")
-                  .arg(incoming.name, CLibraryEditor::describe(CLibraryEditor::NameCheck::Taken, incoming.name)));
-    return;
-  }
+  if (refuseDefault(existing) || nameTaken(&existing)) return;
   const QString question =
       QStringLiteral("The processor \"%1\" in the library has the same identifier as \"%2\" in the file.\n\n"
                      "Replace \"%1\" with the processor from the file?")
           .arg(existing.name, incoming.name);
-  const auto answer = app_.prompts().message(this, question, QMessageBox::Question,
-                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  const auto answer =
+      app_.prompts().message(this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   if (const QString error = editor.store(existing, incoming); !error.isEmpty()) showError(error);
   refill(&existing);
