@@ -39,6 +39,7 @@ constexpr int kSliderWidth = 20;
 constexpr int kMeterPitch = 14;
 // The status box, in pixels, at the client area's bottom-right corner.
 constexpr int kStatusWidth = 100, kStatusHeight = 20;
+constexpr int kSettleAfterQueryMs = 3000;  // the resync pass after a Query, generously
 
 const char* const kDefaultFormatCaptions[] = {"MONO", "STEREO", "FOR SR", "EXT 1 (Analog)",
                                               "EXT 2 (Digital)", "NON/SYNC", "AUX", "MIC"};
@@ -341,6 +342,14 @@ void CXelExecDlg::connectUnit() {
     if (coreRef->Query() != S_OK) {
       (void)commRef->Disconnect();
       return NoValidResponse;
+    }
+    // The monitor's first pass after a Query adopts the unit's switches and drops
+    // whatever was queued before it. Waiting for that pass here means a change the
+    // operator makes right after connecting is sent, never discarded.
+    ComPtr<xel::IXelStatus> status;
+    if (SUCCEEDED(coreRef->QueryInterface(xel::IID_IXelStatus, status.putVoid()))) {
+      LONG settled = xel::SettleAllAnswered;
+      (void)status->WaitSettled(kSettleAfterQueryMs, &settled);
     }
     return Connected;
   });
