@@ -121,6 +121,10 @@ bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values)
     }
 }
 
+void PendingEepromWrites::queueOrReportDrop(uint16_t address, int count, const LONG* values) noexcept {
+    if (!queue(address, count, values)) notifyMonitorOfDroppedWrite();
+}
+
 bool PendingEepromWrites::anyPending() const noexcept {
     std::lock_guard lock(mutex_);
     for (const auto& [address, value] : table_)

@@ -41,6 +41,10 @@ public:
     // otherwise entry (address + i) = values[i] | 0x80000000. Returns whether the
     // bytes were queued.
     bool queue(uint16_t address, int count, const LONG* values) noexcept;
+    // queue() for the model objects' puts: bytes that could not be queued are
+    // reported to the core object (notifyMonitorOfDroppedWrite), so the next
+    // WaitSettled says 1 instead of the operator's change vanishing unnoticed.
+    void queueOrReportDrop(uint16_t address, int count, const LONG* values) noexcept;
 
     bool anyPending() const noexcept;
 

@@ -65,7 +65,7 @@ FormatRecord CFormat::record(int index) const {
 void CFormat::queueRecord(int index, const FormatRecord& record) noexcept {
     LONG values[kFormatRecordSize];
     for (int i = 0; i < kFormatRecordSize; ++i) values[i] = record.bytes[i];
-    (void)pending_.queue(formatRecordAddress(index), kFormatRecordSize, values);
+    pending_.queueOrReportDrop(formatRecordAddress(index), kFormatRecordSize, values);
 }
 
 template <class F>
@@ -120,7 +120,7 @@ HRESULT CFormat::put_ProcessorName(BSTR newVal) noexcept {
             std::lock_guard lock(mutex_);
             processorName_.swap(text);
         }
-        (void)pending_.queue(kEepromProcessorName, kProcessorNameSize, values);
+        pending_.queueOrReportDrop(kEepromProcessorName, kProcessorNameSize, values);
         return S_OK;
     });
 }
@@ -144,7 +144,7 @@ HRESULT CFormat::put_ProcessorGUID(BSTR newVal) noexcept {
             std::lock_guard lock(mutex_);
             processorGuid_.swap(text);
         }
-        (void)pending_.queue(kEepromProcessorGuid, kProcessorGuidSize, values);
+        pending_.queueOrReportDrop(kEepromProcessorGuid, kProcessorGuidSize, values);
         return S_OK;
     });
 }
@@ -254,7 +254,7 @@ HRESULT CFormat::get_Count(LONG* pVal) noexcept {
 HRESULT CFormat::put_Count(LONG) noexcept {
     count_.store(kFormatCount);
     const LONG value = kFormatCount;
-    (void)pending_.queue(kEepromFormatCount, 1, &value);
+    pending_.queueOrReportDrop(kEepromFormatCount, 1, &value);
     return S_OK;
 }
 

@@ -29,7 +29,7 @@ HRESULT CProfile::put(Field& field, BSTR text) noexcept {
             std::lock_guard lock(mutex_);
             field.text = std::move(copy);
         }
-        (void)pending_.queue(field.address, field.size, values);
+        pending_.queueOrReportDrop(field.address, field.size, values);
         return S_OK;
     });
 }

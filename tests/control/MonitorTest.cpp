@@ -196,6 +196,34 @@ TEST_F(CoreTest, PutsWhileDisconnectedQueueNothing) {
     EXPECT_TRUE(writesSince(m).empty());
 }
 
+// The format and profile objects drop their writes while the link is down just
+// as the core does; the Query after reconnecting then reloads the unit's old
+// values over the operator's change, so WaitSettled is the only one left to
+// say that the change never went out.
+TEST_F(CoreTest, ModelPutsWhileDisconnectedAreReportedAfterReconnecting) {
+    startSim();
+    connectAndQuery();
+    const auto before = sim->dump().eeprom;
+    const std::vector<std::function<void()>> puts = {
+        [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
+        [&] { ASSERT_EQ(format->put_FormatName(3, Bstr(u"Dropped").get()), S_OK); },
+        [&] { ASSERT_EQ(format->put_ProcessorName(Bstr(u"Lost").get()), S_OK); },
+        [&] { ASSERT_EQ(profile->put_TheaterName(Bstr(u"Gone").get()), S_OK); },
+    };
+    for (size_t i = 0; i < puts.size(); ++i) {
+        SCOPED_TRACE("put " + std::to_string(i));
+        ASSERT_EQ(comm->Disconnect(), S_OK);
+        puts[i]();
+        const size_t m = mark();
+        connect();
+        ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
+        EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
+        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
+        EXPECT_TRUE(writesSince(m).empty());
+    }
+    EXPECT_EQ(sim->dump().eeprom, before);
+}
+
 // Waits for a moment when the monitor is between readings: nothing new in
 // xelsim's log for a while.
 void waitForQuiet(const XelsimProcess& sim) {
