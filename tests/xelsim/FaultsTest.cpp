@@ -4,6 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 using xeltest::XelsimProcess;
@@ -51,6 +60,57 @@ TEST(Faults, DropAfterCutsEachConnectionAfterItsQuota) {
         EXPECT_TRUE(host->waitClosed(2000)) << "round " << round << "\n" << sim.diagnostics();
     }
     EXPECT_EQ(sim.dump().pin, 3) << "the command that met the drop was not carried out";
+}
+
+TEST(Faults, RstAfterResetsTheConnectionInsteadOfClosingIt) {
+    XelsimProcess sim({"--rst-after", "1"});
+    for (int round = 0; round < 2; ++round) {
+        // A bare socket: the host must see the receive fail, which WireHost hides.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<uint16_t>(sim.port()));
+        ::inet_pton(AF_INET, sim.address().c_str(), &sa.sin_addr);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << std::strerror(errno);
+        std::string got;
+        int lastErrno = 0;
+        ssize_t last = 1;
+        auto exchange = [&](const std::string& text) {
+            const std::string f = WireHost::frame(text);
+            ASSERT_EQ(::send(fd, f.data(), f.size(), MSG_NOSIGNAL), static_cast<ssize_t>(f.size()));
+            got.clear();
+            for (;;) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 2000) <= 0) break;  // a time-out ends the test's wait, not the test
+                char buf[256];
+                last = ::recv(fd, buf, sizeof buf, 0);
+                lastErrno = last < 0 ? errno : 0;
+                if (last <= 0) break;
+                got.append(buf, static_cast<std::size_t>(last));
+                if (got.back() == '>') break;
+            }
+        };
+        exchange("picver");
+        EXPECT_EQ(got, "2\t1\r\n>") << "round " << round;
+        exchange("picver");
+        EXPECT_EQ(got, "") << "round " << round;
+        EXPECT_EQ(last, -1) << "round " << round << ": an orderly end instead of a reset\n" << sim.diagnostics();
+        EXPECT_EQ(lastErrno, ECONNRESET) << "round " << round << ": " << std::strerror(lastErrno);
+        ::close(fd);
+    }
+    const auto log = sim.log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const auto& e) { return e.event == "rst"; }), 2);
+    EXPECT_EQ(sim.dump().sessions, 2) << "each connection had its own quota";
+}
+
+TEST(Faults, SilentAfterAnswersItsQuotaThenCarriesOutWithoutAnswering) {
+    XelsimProcess sim({"--silent-after", "1"});
+    auto host = connect(sim);
+    EXPECT_EQ(host->command("mute"), "1\r\n>");
+    host->send(WireHost::frame("mute 0"));
+    EXPECT_EQ(host->readFor(300), "");
+    EXPECT_TRUE(sim.dump().muted) << "the unanswered command was carried out";
 }
 
 TEST(Faults, NoPromptAfterLeavesRepliesUnfinished) {

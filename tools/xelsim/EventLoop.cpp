@@ -82,7 +82,9 @@ void EventLoop::finishEnd(LinkEnd how) {
     queuedBytes_ = 0;
     blocked_ = false;
     if (transport_.linkFd() >= 0) {
-        handler_.sessionEnded(how == LinkEnd::Reset ? "unit reset" : "link dropped");
+        handler_.sessionEnded(how == LinkEnd::Reset   ? "unit reset"
+                              : how == LinkEnd::Abort ? "link reset"
+                                                      : "link dropped");
         if (auto next = transport_.end(how)) {
             startSession(*next);
             return;

@@ -12,6 +12,7 @@ namespace xelsim {
 
 struct FaultPlan {
     bool silent = false;              // carry commands out, never answer
+    std::optional<long> silentAfter;  // ... from command N + 1 on
     int delayMs = 0;                  // pause before every reply
     bool split = false;               // send every reply in three pieces ...
     int splitMs = 50;                 // ... this far apart
@@ -19,9 +20,11 @@ struct FaultPlan {
     std::optional<long> noPromptAfter;  // answer without the final ">"
     std::optional<long> garbageAfter;   // answer with random bytes ending in ">"
     std::optional<long> resetAfter;     // restart instead of answering (as after "setip")
+    std::optional<long> rstAfter;       // reset the connection instead of answering
 
     bool any() const {
-        return silent || delayMs > 0 || split || dropAfter || noPromptAfter || garbageAfter || resetAfter;
+        return silent || silentAfter || delayMs > 0 || split || dropAfter || noPromptAfter || garbageAfter ||
+               resetAfter || rstAfter;
     }
 };
 

@@ -117,6 +117,7 @@ const std::vector<OptionDef>& table() {
          [](Options& o, const std::string&) { return o.faults.silent = true; },
          "Faults (\"after N\": the first N commands of a connection are answered\n"
          "normally, later ones are not):"},
+        {"--silent-after", "N", "then carry commands out but never answer.", count(&FaultPlan::silentAfter)},
         {"--delay-ms", "N", "wait N ms before every reply.", millis(&FaultPlan::delayMs)},
         {"--split", nullptr, "send every reply in three pieces.",
          [](Options& o, const std::string&) { return o.faults.split = true; }},
@@ -126,6 +127,11 @@ const std::vector<OptionDef>& table() {
         {"--garbage-after", "N", "then answer with random bytes ending in \">\".", count(&FaultPlan::garbageAfter)},
         {"--reset-after", "N", "then restart instead of answering, as after \"setip\".",
          count(&FaultPlan::resetAfter)},
+        {"--rst-after", "N",
+         "then reset the connection (TCP RST) instead of\n"
+         "answering. On a pseudo-terminal there is no reset:\n"
+         "the line is hung up, as by --drop-after.",
+         count(&FaultPlan::rstAfter)},
         {"--bootloader", nullptr,
          "start as the unit does when powered on with its Mode\n"
          "button held: its bootloader answers on the line\n"

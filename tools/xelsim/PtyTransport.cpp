@@ -65,6 +65,7 @@ public:
             }
             return session();
         }
+        // Drop and Abort alike: a serial line has no reset, only the hang-up.
         return reopen();
     }
 

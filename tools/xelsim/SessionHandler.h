@@ -20,6 +20,7 @@ namespace xelsim {
 enum class LinkEnd {
     Reset,  // the unit restarts: a TCP host is disconnected, a serial line stays
     Drop,   // the link is cut: a TCP host is disconnected, a pseudo-terminal is hung up
+    Abort,  // as Drop, but a TCP host's connection is reset (RST) instead of closed
 };
 
 class Outbox {

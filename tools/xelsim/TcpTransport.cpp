@@ -82,7 +82,13 @@ public:
         return ::send(client_, buf, size, MSG_NOSIGNAL);
     }
 
-    std::optional<std::string> end(LinkEnd) override {
+    std::optional<std::string> end(LinkEnd how) override {
+        if (how == LinkEnd::Abort && client_ >= 0) {
+            // A zero linger time makes the close send RST: the host's next receive
+            // fails with ECONNRESET instead of seeing an orderly end.
+            const linger abortive{1, 0};
+            ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        }
         closeClient();
         return std::nullopt;
     }

@@ -38,6 +38,10 @@ void UnitHandler::received(std::span<const std::uint8_t> bytes, Outbox& out) {
             drop(out, "drop-after");
             return;
         }
+        if (faults_.rstAfter && n > *faults_.rstAfter) {
+            drop(out, "rst-after", LinkEnd::Abort);
+            return;
+        }
         const Reply reply = unit_.execute(frame);
         persist(reply);
         if (reply.resets) {
@@ -51,7 +55,7 @@ void UnitHandler::received(std::span<const std::uint8_t> bytes, Outbox& out) {
 
 void UnitHandler::answer(const Reply& reply, Outbox& out) {
     const long n = sessionCommands_;
-    if (faults_.silent) {
+    if (faults_.silent || (faults_.silentAfter && n > *faults_.silentAfter)) {
         log_.event("withheld", "silent");
         return;
     }
@@ -122,11 +126,11 @@ void UnitHandler::restart(Outbox& out, const std::string& why) {
     out.end(LinkEnd::Reset);
 }
 
-void UnitHandler::drop(Outbox& out, const std::string& why) {
-    log_.event("drop", why);
+void UnitHandler::drop(Outbox& out, const std::string& why, LinkEnd how) {
+    log_.event(how == LinkEnd::Abort ? "rst" : "drop", why);
     framer_.reset();
     ending_ = true;
-    out.end(LinkEnd::Drop);
+    out.end(how);
 }
 
 }  // namespace xelsim

@@ -25,8 +25,8 @@ public:
 
     // The unit restarts as after "setip" (front panel "reset").
     void restart(Outbox& out, const std::string& why);
-    // The link is cut (front panel "drop").
-    void drop(Outbox& out, const std::string& why);
+    // The link is cut (front panel "drop"), or reset (LinkEnd::Abort).
+    void drop(Outbox& out, const std::string& why, LinkEnd how = LinkEnd::Drop);
     // Saves the EEPROM after a change made outside the protocol (front panel "poke").
     void eepromChanged();
 
