@@ -42,8 +42,9 @@ test-tsan: tsan-build
 tsan: test-tsan
 
 # Everything CI checks: the plain build and all its tests, the ASan+UBSan build and
-# its tests, short fuzz runs. The TSan run of the threaded tests is `make tsan`.
-test: test-plain test-asan fuzz-short
+# its tests, the TSan build and the threaded tests (core, link, runtime; the Qt
+# console is left out, its library is not instrumented), short fuzz runs.
+test: test-plain test-asan test-tsan fuzz-short
 
 fuzz: asan
 	@bash scripts/run-fuzzers build-asan $(FUZZ_SECONDS)
