@@ -96,19 +96,23 @@ HRESULT WriteEeprom(uint16_t address, int count, const LONG* values) noexcept {
     return hr;
 }
 
+bool sharedCommConnected() noexcept {
+    IComm* comm = sharedComm();
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    if (comm) {
+        comm->IsConnected(&connected);
+        comm->Release();
+    }
+    return connected == VARIANT_TRUE;
+}
+
 bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values) noexcept {
     if (count <= 0 || !values || address + count - 1 > 0xFFFF) return false;
     try {
         {
             std::lock_guard lock(mutex_);
-            IComm* comm = sharedComm();
-            VARIANT_BOOL connected = VARIANT_FALSE;
-            if (comm) {
-                comm->IsConnected(&connected);
-                comm->Release();
-            }
             // Not connected: the caller's field keeps its new value, the unit its old one.
-            if (connected != VARIANT_TRUE) return false;
+            if (!sharedCommConnected()) return false;
             for (int i = 0; i < count; ++i)
                 table_[static_cast<uint16_t>(address + i)] =
                     static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);

@@ -22,6 +22,8 @@ namespace xel::core {
 // reference; sharedComm() returns it with a reference added (null when empty).
 void setSharedComm(IComm* comm) noexcept;
 IComm* sharedComm() noexcept;
+// Whether the slot holds a connection that is connected.
+bool sharedCommConnected() noexcept;
 
 // Sends "rdeep %X %X\r" (count - 1, or 0 for count 0 or 1; then the address) and
 // parses `count` values into `values`. Returns the connection's status (0 = ok).

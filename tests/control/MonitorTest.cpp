@@ -197,10 +197,10 @@ TEST_F(CoreTest, PutsWhileDisconnectedQueueNothing) {
 }
 
 // The format and profile objects drop their writes while the link is down just
-// as the core does; the Query after reconnecting then reloads the unit's old
-// values over the operator's change, so WaitSettled is the only one left to
-// say that the change never went out.
-TEST_F(CoreTest, ModelPutsWhileDisconnectedAreReportedAfterReconnecting) {
+// as the core does, and a switch stored then can never go out; the Query after
+// reconnecting reloads the unit's old values over the operator's change, so
+// WaitSettled is the only one left to say that the change never went out.
+TEST_F(CoreTest, ModelChangesWhileDisconnectedAreReportedAfterReconnecting) {
     startSim();
     connectAndQuery();
     const auto before = sim->dump().eeprom;
@@ -209,6 +209,9 @@ TEST_F(CoreTest, ModelPutsWhileDisconnectedAreReportedAfterReconnecting) {
         [&] { ASSERT_EQ(format->put_FormatName(3, Bstr(u"Dropped").get()), S_OK); },
         [&] { ASSERT_EQ(format->put_ProcessorName(Bstr(u"Lost").get()), S_OK); },
         [&] { ASSERT_EQ(profile->put_TheaterName(Bstr(u"Gone").get()), S_OK); },
+        [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
+        [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
+        [&] { ASSERT_EQ(format->put_CurrentFormat(6), S_OK); },
     };
     for (size_t i = 0; i < puts.size(); ++i) {
         SCOPED_TRACE("put " + std::to_string(i));
@@ -220,6 +223,8 @@ TEST_F(CoreTest, ModelPutsWhileDisconnectedAreReportedAfterReconnecting) {
         EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
         EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
         EXPECT_TRUE(writesSince(m).empty());
+        for (const char* sent : {"pin 9", "digitalenable 0", "button 7"})
+            EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
     }
     EXPECT_EQ(sim->dump().eeprom, before);
 }
