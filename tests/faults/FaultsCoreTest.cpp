@@ -6,6 +6,7 @@
 // Query bring the core back to a unit that works again.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,9 @@ struct Fault {
     Outcome tcp;
     Outcome pty;
 };
+
+// Names the case in failure messages instead of its bytes.
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
 
 const Fault kFaults[] = {
     {"Silence", {"--silent-after", "N"}, Outcome::Fails, Outcome::Fails},
@@ -210,10 +214,13 @@ protected:
     // are queued on the monitor thread, inside the event its pin change raises, so
     // they follow that change back to back.
     void queueBatch() {
-        std::promise<void> queued;
-        std::atomic<bool> once{false};
-        sink->setHandler([&](const CoreEvent& e) {
-            if (e.id != xel::DISPID_AutomationChange || e.args != std::vector<LONG>{kTriggerPin} || once.exchange(true))
+        // Shared with the handler: it may still run on the monitor thread when a
+        // failed wait here has returned.
+        auto queued = std::make_shared<std::promise<void>>();
+        auto once = std::make_shared<std::atomic<bool>>(false);
+        std::future<void> done = queued->get_future();
+        sink->setHandler([=, this](const CoreEvent& e) {
+            if (e.id != xel::DISPID_AutomationChange || e.args != std::vector<LONG>{kTriggerPin} || once->exchange(true))
                 return;
             xel->put_PowerOnFormat(5);
             xel->put_AESEBUFallback(3);
@@ -224,12 +231,12 @@ protected:
             format->put_ProcessorName(Bstr(u"Fault Rig").get());
             for (int f : {0, 2, 4, 6}) format->put_FormatName(f, Bstr(u16("Fault " + std::to_string(f))).get());
             format->put_ProcessorGUID(Bstr(u"0f0e0d0c-0b0a-4908-8706-050403020100").get());
-            queued.set_value();
+            queued->set_value();
         });
         ASSERT_EQ(format->put_Pin(kTriggerPin), S_OK);
-        const bool done = queued.get_future().wait_for(5s) == std::future_status::ready;
+        const bool ready = done.wait_for(5s) == std::future_status::ready;
         sink->setHandler(nullptr);
-        ASSERT_TRUE(done) << "the pin change was not announced\n" << diagnostics();
+        ASSERT_TRUE(ready) << "the pin change was not announced\n" << diagnostics();
     }
 
     size_t commFails() const { return sink->eventsOf(xel::DISPID_CommFail).size(); }
@@ -323,10 +330,10 @@ TEST_P(FaultTest, ChangesInFlightLandWholeOrFailOnceAndRecover) {
         << "WaitSettled " << owed << ": at most the change made after the failure is reported lost";
     ASSERT_EQ(format->put_InputTrim(1, 0x33), S_OK);
     EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << diagnostics();
+    EXPECT_EQ(commFails(), 1u) << diagnostics();
     const std::vector<std::uint8_t> recovered = sim->dump().eeprom;
     EXPECT_EQ(recovered[0x68 + 24 + 20], 0x33) << "record 1's input trim";
     EXPECT_EQ(recovered[3], before[3]) << "the change made while idle was never sent";
-    EXPECT_EQ(commFails(), 1u) << diagnostics();
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<Fault, Link>>& info) {
