@@ -29,7 +29,9 @@ LONG SettleLedger::wait(SettleTargets targets, bool failed, std::chrono::millise
     waiter->targets = std::move(targets);
     waiter->failed = failed;
     std::unique_lock lock(mutex_);
-    waiter->failed = waiter->failed || std::exchange(unreported_, false);
+    // Taken whether or not the waiter already failed: a discard is reported once.
+    const bool unreported = std::exchange(unreported_, false);
+    waiter->failed = waiter->failed || unreported;
     const auto at = waiters_.insert(waiters_.end(), waiter);
     lock.unlock();
     if (wake) wake();

@@ -115,6 +115,16 @@ TEST(SettleLedger, DiscardWithNobodyWaitingFailsTheNextWaiterOnly) {
     std::thread second(monitor);
     EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleAllAnswered) << "reported once";
     second.join();
+
+    // The next waiter already failed for a dropped put of its own: the discard
+    // is reported with it, not once more to the waiter after it.
+    ledger.markFailed();
+    std::thread third(monitor);
+    EXPECT_EQ(ledger.wait(targets(s), true, 10s, [] {}), SettleSomeFailed);
+    third.join();
+    std::thread fourth(monitor);
+    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleAllAnswered) << "reported once";
+    fourth.join();
 }
 
 TEST(SettleLedger, ViewIsTakenAfterTheWaitersItJudges) {
