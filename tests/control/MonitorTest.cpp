@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "tests/control/CoreFixture.h"
 #include "tests/control/ScriptedUnit.h"
@@ -22,12 +23,19 @@ bool contains(const std::vector<std::string>& lines, const std::string& line) {
 void onMonitorThread(const ComPtr<xel::IFormat>& format, const ComPtr<EventSink>& sink, std::function<void()> work,
                      LONG pin) {
     std::atomic<bool> ran{false};
+    // The handler runs after the sink has recorded the event and woken its waiters:
+    // the work's end is signalled on its own.
+    std::promise<void> done;
     sink->setHandler([&](const CoreEvent& e) {
-        if (e.id == xel::DISPID_AutomationChange && e.args == std::vector<LONG>{pin} && !ran.exchange(true)) work();
+        if (e.id == xel::DISPID_AutomationChange && e.args == std::vector<LONG>{pin} && !ran.exchange(true)) {
+            work();
+            done.set_value();
+        }
     });
     ASSERT_EQ(format->put_Pin(pin), S_OK);
-    ASSERT_TRUE(sink->waitFor([&](const auto&) { return ran.load(); })) << describe(sink->events());
+    const bool finished = done.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     sink->setHandler(nullptr);
+    ASSERT_TRUE(finished) << describe(sink->events());
 }
 
 TEST_F(CoreTest, ClientFormatGoesOutThenStatusAtOnceWithoutInputChange) {
