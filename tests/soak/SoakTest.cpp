@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -486,7 +487,8 @@ TEST_F(Soak, AcknowledgedChangesReachTheUnitAndNoneIsSilentlyLost) {
     // Every byte is one the unit may hold after what WaitSettled said.
     const auto wrong = eeprom->check(sim->dump().eeprom);
     EXPECT_TRUE(wrong.empty()) << wrong.size() << " bytes wrong:" << lines(wrong);
-    const auto missing = switches.check(sim->folder() + "/xelsim.log");
+    const std::string logPath = sim->folder() + "/xelsim.log";
+    const auto missing = switches.check(logPath);
     EXPECT_TRUE(missing.empty()) << lines(missing);
 
     // Flat: no thread or descriptor more than after the warm-up (a recovery
@@ -504,10 +506,10 @@ TEST_F(Soak, AcknowledgedChangesReachTheUnitAndNoneIsSilentlyLost) {
     const long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     std::printf("soak: %lds, %ld changes in %ld batches, %ld acknowledged, %ld failed (%ld made while disconnected), "
                 "%zu switch changes checked, %ld panel actions, %ld drops, %ld recoveries; threads %ld->%ld (peak %ld), "
-                "fds %ld->%ld (peak %ld), RSS %ld->%ld kB (peak %ld)\n",
+                "fds %ld->%ld (peak %ld), RSS %ld->%ld kB (peak %ld); xelsim log %ld kB\n",
                 seconds, changes, batches, acknowledged, failed, strayChanges, switches.count(), panelActions, drops,
                 recoveries, first->threads, last.threads, peak.threads, first->fds, last.fds, peak.fds, first->rssKb,
-                last.rssKb, peak.rssKb);
+                last.rssKb, peak.rssKb, static_cast<long>(std::filesystem::file_size(logPath) / 1024));
     std::fflush(stdout);
     EXPECT_EQ(recoveries, drops) << "every cut link was noticed and recovered from";
     EXPECT_GT(acknowledged, 0);
