@@ -91,6 +91,20 @@ void notifyMonitorOfDroppedWrite() noexcept {
     if (g_core) g_core->noteDroppedWrite();
 }
 
+void notifyMonitorOfSwitchStored() noexcept {
+    std::lock_guard lock(g_coreMutex);
+    if (g_core) g_core->switchStored();
+}
+
+// A switch goes out on the monitor's next pass, at once. Stored while the
+// monitor is not active on a queried link (the link is down, or it failed and
+// waits for a Query) it never can: the Query that must come first reads the
+// unit's switch over it, so it is reported like a dropped write.
+void CXel::switchStored() noexcept {
+    if (!sharedCommConnected() || !queryState().queried) droppedWrites_.fetch_add(1);
+    signal_.wake();
+}
+
 // ---- life ---------------------------------------------------------------------
 
 HRESULT CXel::finalConstruct() noexcept {
@@ -266,7 +280,7 @@ HRESULT CXel::get_Mute(VARIANT_BOOL* pVal) noexcept {
 
 HRESULT CXel::put_Mute(VARIANT_BOOL newVal) noexcept {
     mute_.store(newVal == VARIANT_TRUE ? 1 : 0);
-    signal_.wake();
+    switchStored();
     return S_OK;
 }
 

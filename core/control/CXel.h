@@ -173,6 +173,8 @@ public:
     // For the library's hooks (notifyMonitorOfChange and friends).
     void wakeMonitor() noexcept { signal_.wake(); }
     void noteDroppedWrite() noexcept { droppedWrites_.fetch_add(1); }
+    // A switch (mute; the format object's film, format and pin) was stored.
+    void switchStored() noexcept;
 
 protected:
     CXel() : monitor_(*this) {}

@@ -189,7 +189,7 @@ Monitor::Outcome Monitor::flushPending() {
         // The operator's change did not reach the unit: that is a failure like
         // any other, not something to drop in silence.
         if (WriteEeprom(run->address, static_cast<int>(run->values.size()), run->values.data()) != S_OK)
-            return fail();
+            return fail(true);
         return Outcome::Worked;
     }
     return Outcome::Quiet;
@@ -259,7 +259,18 @@ Monitor::Outcome Monitor::readStatus() {
     return Outcome::Worked;
 }
 
-Monitor::Outcome Monitor::fail() {
+bool Monitor::switchesPending() const {
+    const CFormat& format = *core_.formatImpl_;
+    return core_.mute_.load() != sent_.mute || format.film() != sent_.film ||
+           format.currentFormat() != sent_.format || format.pin() != sent_.pin;
+}
+
+Monitor::Outcome Monitor::fail(bool runLost) {
+    // A client change this exchange carried, or one still waiting behind it, is
+    // gone: a run left its table when it was taken, and the Query that must
+    // follow reads the unit's switches over the client's. The failure is kept
+    // for a WaitSettled still to come, also after that Query.
+    if (runLost || switchesPending()) core_.ledger_.markFailed();
     // Idle until the client's next successful Query (unless one succeeded
     // while this exchange ran); CommFail once for this failure.
     core_.clearQueried(passEpoch_);

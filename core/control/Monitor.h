@@ -62,6 +62,9 @@ private:
 // a dropped write (the link was down) makes the next WaitSettled report 1.
 void notifyMonitorOfChange() noexcept;
 void notifyMonitorOfDroppedWrite() noexcept;
+// A switch of the format object (film, current format, pin) was stored: it is
+// reported like a dropped write unless the monitor is active on a queried link.
+void notifyMonitorOfSwitchStored() noexcept;
 
 class Monitor {
 public:
@@ -101,7 +104,9 @@ private:
     Outcome flushPending();
     Outcome readLevels();
     Outcome readStatus();
-    Outcome fail();
+    // `runLost`: the failed exchange carried a run of EEPROM writes.
+    Outcome fail(bool runLost = false);
+    bool switchesPending() const;
     void resync(uint64_t epoch, const Switches& queried);
     void settleWaiters();
     MonitorClock::time_point nextLook(Outcome last) const;

@@ -258,13 +258,6 @@ HRESULT CFormat::put_Count(LONG) noexcept {
     return S_OK;
 }
 
-// A switch goes out on the monitor's next pass, at once. Stored while the link
-// is down it never can: the Query that must follow a Connect reads the unit's
-// switch over it, so it is reported like a dropped write.
-void CFormat::switchStored() noexcept {
-    if (!sharedCommConnected()) notifyMonitorOfDroppedWrite();
-    notifyMonitorOfChange();
-}
 
 HRESULT CFormat::get_CurrentFormat(LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;
@@ -274,7 +267,7 @@ HRESULT CFormat::get_CurrentFormat(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_CurrentFormat(LONG newVal) noexcept {
     currentFormat_.store(newVal);
-    switchStored();
+    notifyMonitorOfSwitchStored();
     return S_OK;
 }
 
@@ -286,7 +279,7 @@ HRESULT CFormat::get_Pin(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_Pin(LONG newVal) noexcept {
     pin_.store(newVal);
-    switchStored();
+    notifyMonitorOfSwitchStored();
     return S_OK;
 }
 
@@ -298,7 +291,7 @@ HRESULT CFormat::get_Film(VARIANT_BOOL* pVal) noexcept {
 
 HRESULT CFormat::put_Film(VARIANT_BOOL newVal) noexcept {
     film_.store(newVal == VARIANT_TRUE ? 1 : 0);
-    switchStored();
+    notifyMonitorOfSwitchStored();
     return S_OK;
 }
 

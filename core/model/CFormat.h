@@ -132,7 +132,6 @@ private:
     HRESULT updateRecord(LONG index, F&& change) noexcept;
     FormatRecord record(int index) const;
     void queueRecord(int index, const FormatRecord& record) noexcept;
-    void switchStored() noexcept;
 
     mutable std::mutex mutex_;  // guards the texts and the records
     std::u16string processorName_;

@@ -220,6 +220,7 @@ TEST_F(CoreTest, ModelChangesWhileDisconnectedAreReportedAfterReconnecting) {
         [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
         [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
         [&] { ASSERT_EQ(format->put_CurrentFormat(6), S_OK); },
+        [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
     };
     for (size_t i = 0; i < puts.size(); ++i) {
         SCOPED_TRACE("put " + std::to_string(i));
@@ -231,10 +232,45 @@ TEST_F(CoreTest, ModelChangesWhileDisconnectedAreReportedAfterReconnecting) {
         EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
         EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
         EXPECT_TRUE(writesSince(m).empty());
-        for (const char* sent : {"pin 9", "digitalenable 0", "button 7"})
+        for (const char* sent : {"pin 9", "digitalenable 0", "button 7", "mute 0"})
             EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
     }
     EXPECT_EQ(sim->dump().eeprom, before);
+}
+
+// The link dies under a connected core. Whether the change meets the failure
+// (its own exchange fails) or comes after it (the monitor idles), a client that
+// recovers before it asks still hears that the change was lost.
+TEST_F(CoreTest, ChangesLostToAFailedLinkAreReportedAfterTheRecovery) {
+    startSim();
+    connectAndQuery();
+    const auto before = sim->dump().eeprom;
+    const std::vector<std::function<void()>> puts = {
+        [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
+        [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
+        [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
+        [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
+    };
+    for (size_t i = 0; i < puts.size(); ++i) {
+        SCOPED_TRACE("put " + std::to_string(i));
+        sink->clear();
+        ASSERT_EQ(sim->panel("drop"), "ok");
+        puts[i]();
+        ASSERT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
+        ASSERT_EQ(comm->Disconnect(), S_OK);
+        const size_t m = mark();
+        connect();
+        ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
+        EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
+        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
+        EXPECT_TRUE(writesSince(m).empty());
+        for (const char* sent : {"pin 9", "digitalenable 0", "mute 0"})
+            EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
+    }
+    EXPECT_EQ(sim->dump().eeprom, before);
+    const auto d = sim->dump();
+    EXPECT_FALSE(d.muted);
+    EXPECT_FALSE(d.film);
 }
 
 // Waits for a moment when the monitor is between readings: nothing new in
