@@ -414,10 +414,9 @@ protected:
         ++recoveries;
     }
 
-    // A change made while disconnected (the mute is left out: the core object
-    // keeps it for the unit without counting it).
+    // A change made while disconnected.
     void strayChange() {
-        switch (pick(0, 7)) {
+        switch (pick(0, 8)) {
             case 0: putRecordField(pick(0, kReloadedRecords - 1)); break;
             case 1: putFormatName(pick(0, kReloadedRecords - 1)); break;
             case 2: putProfileText(); break;
@@ -425,7 +424,8 @@ protected:
             case 4: putFallbackOrFilmReturn(); break;
             case 5: ASSERT_EQ(format->put_Pin(pick(1, 16)), S_OK); break;
             case 6: ASSERT_EQ(format->put_CurrentFormat(pick(0, 7)), S_OK); break;
-            default: ASSERT_EQ(format->put_Film(pick(0, 1) ? VARIANT_TRUE : VARIANT_FALSE), S_OK); break;
+            case 7: ASSERT_EQ(format->put_Film(pick(0, 1) ? VARIANT_TRUE : VARIANT_FALSE), S_OK); break;
+            default: ASSERT_EQ(xel->put_Mute(pick(0, 1) ? VARIANT_TRUE : VARIANT_FALSE), S_OK); break;
         }
     }
 };
