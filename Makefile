@@ -2,6 +2,7 @@
 .PHONY: all deps build test test-plain test-asan test-tsan tsan asan fuzz fuzz-short bench soak run clean
 
 FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 60
 # CI runs each fuzzer briefly.
 FUZZ_SHORT_SECONDS ?= 15
 
@@ -56,6 +57,7 @@ bench: build
 	@bash scripts/run-bench build
 
 soak: build
+	cmake --preset default -DXELOR_SOAK_SECONDS=$(SOAK_SECONDS) >/dev/null
 	ctest --test-dir build -L soak --output-on-failure
 
 run: build

@@ -1,6 +1,7 @@
-# xelor_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [OWN_MAIN])
+# xelor_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [ARGS ...] [OWN_MAIN])
 #
 # OWN_MAIN: the sources bring their own main() (QtTest); GoogleTest is still linked.
+# ARGS: added to the test's command line.
 #
 # One GoogleTest executable registered as one CTest test. Labels in use:
 #   threaded  also run in the TSan build (core, link, runtime)
@@ -10,7 +11,7 @@
 #   soak      long run, only through `make soak`
 # Every test gets its own empty XDG_CONFIG_HOME so it never touches the user's state.
 function(xelor_add_test)
-  cmake_parse_arguments(T "OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
   if(NOT T_OWN_MAIN)
@@ -22,7 +23,7 @@ function(xelor_add_test)
   set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
   # A fresh, empty state folder for every run.
   add_test(NAME ${T_NAME}
-           COMMAND /bin/sh -c "rm -rf '${home}' && mkdir -p '${home}' && exec \"$0\" \"$@\"" $<TARGET_FILE:${T_NAME}>)
+           COMMAND /bin/sh -c "rm -rf '${home}' && mkdir -p '${home}' && exec \"$0\" \"$@\"" $<TARGET_FILE:${T_NAME}> ${T_ARGS})
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
