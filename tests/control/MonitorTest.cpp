@@ -204,70 +204,85 @@ TEST_F(CoreTest, PutsWhileDisconnectedQueueNothing) {
     EXPECT_TRUE(writesSince(m).empty());
 }
 
+// Changes that can never reach the unit: the client recovers (Connect, Query)
+// before it asks, and the Query reloads the unit's old values over the changes,
+// so WaitSettled is the only one left to say that they never went out.
+class LostChangeTest : public CoreTest {
+protected:
+    // For each put in turn: `lose` takes the link away, the put is made, `after`
+    // runs, the client connects and queries. WaitSettled then reports the change
+    // once, nothing of it is sent, and the unit's EEPROM is as it was.
+    void expectEachReported(const std::vector<std::function<void()>>& puts, const std::function<void()>& lose,
+                            const std::function<void()>& after) {
+        const auto before = sim->dump().eeprom;
+        for (size_t i = 0; i < puts.size(); ++i) {
+            SCOPED_TRACE("put " + std::to_string(i));
+            sink->clear();
+            lose();
+            puts[i]();
+            after();
+            if (HasFatalFailure()) return;
+            const size_t m = mark();
+            connect();
+            ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
+            EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
+            EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
+            EXPECT_TRUE(writesSince(m).empty());
+            for (const char* sent : {"pin 9", "digitalenable 0", "button 7", "mute 0"})
+                EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
+        }
+        EXPECT_EQ(sim->dump().eeprom, before);
+    }
+};
+
 // The format and profile objects drop their writes while the link is down just
-// as the core does, and a switch stored then can never go out; the Query after
-// reconnecting reloads the unit's old values over the operator's change, so
-// WaitSettled is the only one left to say that the change never went out.
-TEST_F(CoreTest, ModelChangesWhileDisconnectedAreReportedAfterReconnecting) {
+// as the core does, and a switch stored then can never go out.
+TEST_F(LostChangeTest, ModelChangesWhileDisconnectedAreReportedAfterReconnecting) {
     startSim();
     connectAndQuery();
-    const auto before = sim->dump().eeprom;
-    const std::vector<std::function<void()>> puts = {
-        [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
-        [&] { ASSERT_EQ(format->put_FormatName(3, Bstr(u"Dropped").get()), S_OK); },
-        [&] { ASSERT_EQ(format->put_ProcessorName(Bstr(u"Lost").get()), S_OK); },
-        [&] { ASSERT_EQ(profile->put_TheaterName(Bstr(u"Gone").get()), S_OK); },
-        [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
-        [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
-        [&] { ASSERT_EQ(format->put_CurrentFormat(6), S_OK); },
-        [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
-    };
-    for (size_t i = 0; i < puts.size(); ++i) {
-        SCOPED_TRACE("put " + std::to_string(i));
-        ASSERT_EQ(comm->Disconnect(), S_OK);
-        puts[i]();
-        const size_t m = mark();
-        connect();
-        ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
-        EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
-        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
-        EXPECT_TRUE(writesSince(m).empty());
-        for (const char* sent : {"pin 9", "digitalenable 0", "button 7", "mute 0"})
-            EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
-    }
-    EXPECT_EQ(sim->dump().eeprom, before);
+    expectEachReported(
+        {
+            [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
+            [&] { ASSERT_EQ(format->put_FormatName(3, Bstr(u"Dropped").get()), S_OK); },
+            [&] { ASSERT_EQ(format->put_ProcessorName(Bstr(u"Lost").get()), S_OK); },
+            [&] { ASSERT_EQ(profile->put_TheaterName(Bstr(u"Gone").get()), S_OK); },
+            [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
+            [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
+            [&] { ASSERT_EQ(format->put_CurrentFormat(6), S_OK); },
+            [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
+        },
+        [&] { ASSERT_EQ(comm->Disconnect(), S_OK); }, [] {});
 }
 
 // The link dies under a connected core. Whether the change meets the failure
 // (its own exchange fails) or comes after it (the monitor idles), a client that
 // recovers before it asks still hears that the change was lost.
-TEST_F(CoreTest, ChangesLostToAFailedLinkAreReportedAfterTheRecovery) {
+TEST_F(LostChangeTest, ChangesLostToAFailedLinkAreReportedAfterTheRecovery) {
     startSim();
     connectAndQuery();
-    const auto before = sim->dump().eeprom;
     const std::vector<std::function<void()>> puts = {
         [&] { ASSERT_EQ(format->put_Pin(9), S_OK); },
         [&] { ASSERT_EQ(format->put_Film(VARIANT_TRUE), S_OK); },
         [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
         [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
     };
-    for (size_t i = 0; i < puts.size(); ++i) {
-        SCOPED_TRACE("put " + std::to_string(i));
-        sink->clear();
-        ASSERT_EQ(sim->panel("drop"), "ok");
-        puts[i]();
+    const auto failed = [&] {
         ASSERT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
-        ASSERT_EQ(comm->Disconnect(), S_OK);
-        const size_t m = mark();
-        connect();
-        ASSERT_EQ(xel->Query(), S_OK) << sim->diagnostics();
-        EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the change never reached the unit";
-        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << "reported once";
-        EXPECT_TRUE(writesSince(m).empty());
-        for (const char* sent : {"pin 9", "digitalenable 0", "mute 0"})
-            EXPECT_FALSE(contains(sentSince(m), sent)) << sent;
+    };
+    {
+        SCOPED_TRACE("the change meets the dead link");
+        expectEachReported(puts, [&] { ASSERT_EQ(sim->panel("drop"), "ok"); }, [&] {
+            failed();
+            ASSERT_EQ(comm->Disconnect(), S_OK);
+        });
     }
-    EXPECT_EQ(sim->dump().eeprom, before);
+    {
+        SCOPED_TRACE("the change comes while the monitor idles after the failure");
+        expectEachReported(puts, [&] {
+            ASSERT_EQ(sim->panel("drop"), "ok");
+            failed();
+        }, [&] { ASSERT_EQ(comm->Disconnect(), S_OK); });
+    }
     const auto d = sim->dump();
     EXPECT_FALSE(d.muted);
     EXPECT_FALSE(d.film);
