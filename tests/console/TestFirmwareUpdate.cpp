@@ -26,6 +26,7 @@
 #include "console/CXelExecDlg.h"
 #include "console/CommAddress.h"
 #include "tests/support/CoreRegistration.h"
+#include "tests/support/HexRecord.h"
 #include "tests/support/XelsimProcess.h"
 
 namespace fs = std::filesystem;
@@ -35,20 +36,8 @@ namespace {
 
 constexpr int kDownloadWaitMs = 120000;
 
-std::string record(int type, unsigned address, const std::vector<unsigned>& data) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address & 0xFFFF,
-                static_cast<unsigned>(type));
-  std::string line = buf;
-  unsigned sum = static_cast<unsigned>(data.size()) + ((address >> 8) & 0xFF) + (address & 0xFF) +
-                 static_cast<unsigned>(type);
-  for (unsigned b : data) {
-    std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
-    line += buf;
-    sum += b;
-  }
-  std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line + buf + "\r\n";
+std::string record(int type, unsigned address, const std::vector<uint8_t>& data) {
+  return xeltest::hexRecord(type, address, data) + "\r\n";
 }
 
 // A small program at 0x000400 and two bytes of data EEPROM.

@@ -9,24 +9,15 @@
 
 #include "tests/control/CoreFixture.h"
 #include "tests/picboot/PtyBootDevice.h"
+#include "tests/support/HexRecord.h"
 
 namespace {
 
 using namespace xeltest;
 
-// One Intel HEX record with its checksum.
-std::string record(int type, int address, const std::vector<uint8_t>& data) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
-    std::string line = buf;
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + static_cast<unsigned>(type);
-    for (uint8_t b : data) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        line += buf;
-        sum += b;
-    }
-    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buf + "\r\n";
+// One Intel HEX record line.
+std::string record(int type, unsigned address, const std::vector<uint8_t>& data) {
+    return hexRecord(type, address, data) + "\r\n";
 }
 
 const std::vector<uint8_t> kProgram = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,

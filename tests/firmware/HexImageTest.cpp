@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/HexRecord.h"
+
 namespace fs = std::filesystem;
 using xel::core::ImageRow;
 using xel::core::MemoryImage;
@@ -24,26 +26,16 @@ namespace {
 
 const char* const kImageNames[] = {"PROGMEM.MCP", "EEDATA.MCP", "USERID.MCP", "CONFIG.MCP"};
 
-// One HEX record with a correct checksum.
-std::string record(int type, unsigned address, const std::vector<int>& data) {
-    char buf[16];
-    std::string s = ":";
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + static_cast<unsigned>(type);
-    std::snprintf(buf, sizeof buf, "%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
-    s += buf;
-    for (int b : data) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        s += buf;
-        sum += static_cast<unsigned>(b);
-    }
-    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return s + buf;
+std::string record(int type, unsigned address, const std::vector<uint8_t>& data) {
+    return xeltest::hexRecord(type, address, data);
 }
-std::string ext(unsigned upper) { return record(4, 0, {static_cast<int>(upper >> 8), static_cast<int>(upper & 0xFF)}); }
+std::string ext(unsigned upper) {
+    return record(4, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper & 0xFF)});
+}
 std::string eof() { return ":00000001FF"; }
-std::vector<int> counting(int n, int from = 0) {
-    std::vector<int> v;
-    for (int i = 0; i < n; ++i) v.push_back((from + i) & 0xFF);
+std::vector<uint8_t> counting(int n, int from = 0) {
+    std::vector<uint8_t> v;
+    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>((from + i) & 0xFF));
     return v;
 }
 

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "tests/control/CoreFixture.h"
+#include "tests/support/HexRecord.h"
 
 namespace {
 
@@ -31,19 +32,7 @@ struct Chunk {
 };
 
 std::string record(int type, unsigned address, const std::vector<uint8_t>& data) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address & 0xFFFF,
-                  static_cast<unsigned>(type));
-    std::string line = buf;
-    unsigned sum = static_cast<unsigned>(data.size()) + ((address >> 8) & 0xFF) + (address & 0xFF) +
-                   static_cast<unsigned>(type);
-    for (uint8_t b : data) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        line += buf;
-        sum += b;
-    }
-    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buf + "\r\n";
+    return hexRecord(type, address, data) + "\r\n";
 }
 
 // An assembler's kind of image: vectors that share rows, a record running
