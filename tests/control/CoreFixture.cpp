@@ -175,6 +175,18 @@ std::vector<std::string> CoreTest::writesSince(size_t mark) const {
     return out;
 }
 
+std::vector<LONG> downloadStates(const EventSink& sink) {
+    std::vector<LONG> out;
+    for (const auto& e : sink.eventsOf(xel::DISPID_PICDownloadStateChange)) out.push_back(e.args.at(0));
+    return out;
+}
+
+bool downloadEnded(const std::vector<CoreEvent>& events) {
+    for (const auto& e : events)
+        if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) >= xel::PICDownloadFailed) return true;
+    return false;
+}
+
 std::u16string textUpToNul(BSTR b) {
     std::u16string s;
     if (b)

@@ -104,6 +104,11 @@ protected:
     DWORD cookie = 0;
 };
 
+// The states of the PICDownloadStateChange events so far, in order.
+std::vector<LONG> downloadStates(const EventSink& sink);
+// Whether a download has ended (failed or complete) among the events.
+bool downloadEnded(const std::vector<CoreEvent>& events);
+
 // A text handed out by a get, cut at its first zero character.
 std::u16string textUpToNul(BSTR b);
 std::u16string u16(const std::string& ascii);

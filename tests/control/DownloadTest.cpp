@@ -24,18 +24,6 @@ const std::vector<uint8_t> kProgram = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16,
                                        0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
 const std::vector<uint8_t> kEeprom = {0xDE, 0xAD, 0xBE, 0xEF};
 
-std::vector<LONG> states(const EventSink& sink) {
-    std::vector<LONG> out;
-    for (const auto& e : sink.eventsOf(xel::DISPID_PICDownloadStateChange)) out.push_back(e.args.at(0));
-    return out;
-}
-
-bool ended(const std::vector<CoreEvent>& events) {
-    for (const auto& e : events)
-        if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) >= xel::PICDownloadFailed) return true;
-    return false;
-}
-
 class DownloadTest : public CoreTest {
 protected:
     void useBootloader() {
@@ -64,8 +52,8 @@ TEST_F(DownloadTest, ConvertedImagesLandInTheDevice) {
     ASSERT_EQ(xel::objrt::advise(xel.get(), xel::DIID__IXelStatusEvents, progress.get(), &progressCookie), S_OK);
 
     ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(120))) << describe(sink->events());
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << "each state announced once";
+    ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(120))) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << "each state announced once";
     device.with([](xelsim::BootDevice& d) {
         EXPECT_EQ(std::vector<uint8_t>(d.programMemory().begin() + 0x400, d.programMemory().begin() + 0x410), kProgram);
         EXPECT_EQ(d.programMemory()[0x800], 0xFF) << "erased";
@@ -91,8 +79,8 @@ TEST_F(DownloadTest, ConvertedImagesLandInTheDevice) {
 TEST_F(DownloadTest, WithoutAConvertedImageItFailsBeforeErasingAnything) {
     useBootloader();
     ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(120))) << describe(sink->events());
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 4})) << "the unit keeps its program";
+    ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(120))) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 4})) << "the unit keeps its program";
     device.with([](xelsim::BootDevice& d) { EXPECT_EQ(d.counters().erasedRows, 0); });
 }
 
@@ -114,7 +102,7 @@ TEST_F(DownloadTest, CleanupEndsTheDownloadBetweenTwoSteps) {
     ASSERT_EQ(xel->Cleanup(), S_OK);  // the monitor thread has ended once this returns
     sink->setHandler(nullptr);
     device.with([](xelsim::BootDevice& d) { EXPECT_LE(d.counters().erasedRows, 1); });
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1})) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1})) << describe(sink->events());
 }
 
 TEST_F(DownloadTest, NoBootloaderOnThePort) {
@@ -125,16 +113,16 @@ TEST_F(DownloadTest, NoBootloaderOnThePort) {
     std::filesystem::create_symlink(dir.file("no-such-device"), ports / "COM9");
     ASSERT_EQ(comm->put_Address(Bstr(u"COM9").get()), S_OK);
     ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-    ASSERT_TRUE(sink->waitFor(ended)) << describe(sink->events());
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 4}));
+    ASSERT_TRUE(sink->waitFor(downloadEnded)) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 4}));
 
     // A device that stops answering part-way through the erase.
     sink->clear();
     useBootloader();
     device.with([](xelsim::BootDevice& d) { d.faults().answerLimit = 100; });
     ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-    ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(60))) << describe(sink->events());
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 4}));
+    ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(60))) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 4}));
 }
 
 }  // namespace

@@ -118,18 +118,6 @@ std::string firstDifference(const std::vector<uint8_t>& got, const std::vector<u
     return "none";
 }
 
-std::vector<LONG> states(const EventSink& sink) {
-    std::vector<LONG> out;
-    for (const auto& e : sink.eventsOf(xel::DISPID_PICDownloadStateChange)) out.push_back(e.args.at(0));
-    return out;
-}
-
-bool ended(const std::vector<CoreEvent>& events) {
-    for (const auto& e : events)
-        if (e.id == xel::DISPID_PICDownloadStateChange && e.args.at(0) >= xel::PICDownloadFailed) return true;
-    return false;
-}
-
 class XelsimDownload : public CoreTest {
 protected:
     // xelsim on a pseudo-terminal, reached by the core as COM7; paced at the
@@ -154,7 +142,7 @@ protected:
 
     void downloadToEnd() {
         ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-        ASSERT_TRUE(sink->waitFor(ended, std::chrono::seconds(120))) << describe(sink->events()) << sim->diagnostics();
+        ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(120))) << describe(sink->events()) << sim->diagnostics();
     }
 
     nlohmann::json bootDump() {
@@ -193,7 +181,7 @@ TEST_F(XelsimDownload, ImageFromAConnectedUnitLandsInItsBootloader) {
     ASSERT_EQ(sim->panel("power mode"), "ok");
 
     downloadToEnd();
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << describe(sink->events());
     EXPECT_FALSE(connected()) << "the bootloader channel closed, the link stays closed";
     EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << "the client learns its link is gone";
 
@@ -226,7 +214,7 @@ TEST_F(XelsimDownload, UnitThatStopsAnsweringEndsFailedAndTheLineServesAgain) {
     startSerialSim({"--bootloader", "--boot-silent-after", "300"}, false);
     convert(kImage);
     downloadToEnd();
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 4})) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 4})) << describe(sink->events());
     EXPECT_FALSE(connected());
     const nlohmann::json j = bootDump();
     EXPECT_GT(j.at("erased_rows").get<long>(), 0);
@@ -244,7 +232,7 @@ TEST_F(XelsimDownload, ReadBackThatDiffersEndsFailedWhileWritingTheProgram) {
     startSerialSim({"--bootloader", "--boot-dead-cell", "401"}, false);
     convert(kImage);
     downloadToEnd();
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 1, 2, 4})) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 2, 4})) << describe(sink->events());
     const nlohmann::json j = bootDump();
     EXPECT_EQ(j.at("writes"), 1) << "nothing written after the failed row";
     EXPECT_EQ(j.at("boot_flag"), nullptr) << "an incomplete program is never marked complete";
@@ -256,7 +244,7 @@ TEST_F(XelsimDownload, MissingImageFailsFirstWithNothingErased) {
     // Only the second image is missing: both are read before the unit is touched.
     fs::remove(fs::path(hexPath).parent_path() / "EEDATA.MCP");
     downloadToEnd();
-    EXPECT_EQ(states(*sink.get()), (std::vector<LONG>{0, 4})) << describe(sink->events());
+    EXPECT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 4})) << describe(sink->events());
     const nlohmann::json j = bootDump();
     EXPECT_EQ(j.at("requests"), 0) << "the bootloader was never addressed";
     EXPECT_EQ(j.at("erased_rows"), 0);
