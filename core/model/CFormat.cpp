@@ -258,7 +258,6 @@ HRESULT CFormat::put_Count(LONG) noexcept {
     return S_OK;
 }
 
-
 HRESULT CFormat::get_CurrentFormat(LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;
     *pVal = currentFormat_.load();
