@@ -25,6 +25,13 @@ struct DefText {
   int modePin = 1;
 };
 
+// The default processor as the installed library holds it.
+inline const DefText kDefault{"Default",
+                              "5b1e7c3a-42d9-4f0e-a6c2-9d83e1f04a27",
+                              {"Analog 2ch", "Analog 6ch", "Digital 8ch", "Toslink", "S/PDIF 1", "S/PDIF 2", "", ""},
+                              {1, 2, 3, 4, 5, 6},
+                              1};
+
 // The section a save writes: the keys in library order, CRLF.
 inline std::string sectionBytes(const DefText& d) {
   std::string s = "[" + d.name + "]\r\nGUID=" + d.guid + "\r\n";

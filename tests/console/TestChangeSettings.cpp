@@ -17,17 +17,13 @@
 #include "tests/support/XelsimProcess.h"
 
 using contest::DefText;
+using contest::kDefault;
 using contest::sectionBytes;
 using xel::objrt::Bstr;
 using xel::objrt::ComPtr;
 
 namespace {
 
-const DefText kDefault{"Default",
-                       "5b1e7c3a-42d9-4f0e-a6c2-9d83e1f04a27",
-                       {"Analog 2ch", "Analog 6ch", "Digital 8ch", "Toslink", "S/PDIF 1", "S/PDIF 2", "", ""},
-                       {1, 2, 3, 4, 5, 6},
-                       1};
 // Pin 4 selects format 6 (and so does pin 6); format 7 is unnamed; mode pin 2.
 const DefText kPulse{"Pulse Rack",
                      "22222222-3333-4444-8555-666666666666",

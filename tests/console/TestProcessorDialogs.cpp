@@ -15,17 +15,13 @@
 #include "console/CXelExecApp.h"
 
 using contest::DefText;
+using contest::kDefault;
 using contest::readBytes;
 using contest::sectionBytes;
 using contest::writeBytes;
 
 namespace {
 
-const DefText kDefault{"Default",
-                       "5b1e7c3a-42d9-4f0e-a6c2-9d83e1f04a27",
-                       {"Analog 2ch", "Analog 6ch", "Digital 8ch", "Toslink", "S/PDIF 1", "S/PDIF 2", "", ""},
-                       {1, 2, 3, 4, 5, 6},
-                       1};
 // Format 3 and 6 unnamed; pin 4 selects format 5, the mode format.
 const DefText kCinema{"Cinema 7",
                       "11111111-2222-4333-8444-555555555555",
