@@ -162,6 +162,18 @@ LONG CoreTest::waitSettled(LONG timeoutMs) {
     return result;
 }
 
+void CoreTest::expectDownloadProgressEnded(const EventSink& progress) {
+    const auto reports = progress.eventsOf(xel::DISPID_DownloadProgress);
+    EXPECT_FALSE(reports.empty());
+    for (const auto& r : reports) {
+        EXPECT_GE(r.args.at(0), 0);
+        EXPECT_LE(r.args.at(0), 1000);
+    }
+    LONG p = 0;
+    EXPECT_EQ(status->get_DownloadProgress(&p), S_OK);
+    EXPECT_EQ(p, -1) << "no download runs any more";
+}
+
 std::vector<std::string> CoreTest::sentSince(size_t mark) const {
     const auto all = sim->receivedTexts();
     return mark < all.size() ? std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end())

@@ -86,6 +86,9 @@ protected:
     // Connects, queries and waits for the monitor's first pass after the Query.
     void connectAndQuery(const std::string& address = {});
     LONG waitSettled(LONG timeoutMs = 5000);
+    // After a download: `progress` (a sink on _IXelStatusEvents) heard per mille
+    // values in range, and DownloadProgress says no download runs.
+    void expectDownloadProgressEnded(const EventSink& progress);
 
     // What the host has sent xelsim so far, and since an earlier mark.
     size_t mark() const { return sim->receivedTexts().size(); }

@@ -61,15 +61,7 @@ TEST_F(DownloadTest, ConvertedImagesLandInTheDevice) {
         EXPECT_EQ(std::vector<uint8_t>(d.eeprom().begin() + 0x10, d.eeprom().begin() + 0x14), kEeprom);
         EXPECT_EQ(d.bootFlag(), std::optional<uint8_t>(0x00)) << "the final write";
     });
-    const auto reports = progress->eventsOf(xel::DISPID_DownloadProgress);
-    EXPECT_FALSE(reports.empty());
-    for (const auto& r : reports) {
-        EXPECT_GE(r.args.at(0), 0);
-        EXPECT_LE(r.args.at(0), 1000);
-    }
-    LONG p = 0;
-    status->get_DownloadProgress(&p);
-    EXPECT_EQ(p, -1) << "no download runs any more";
+    expectDownloadProgressEnded(*progress.get());
     VARIANT_BOOL connected = VARIANT_TRUE;
     comm->IsConnected(&connected);
     EXPECT_EQ(connected, VARIANT_FALSE) << "the bootloader channel is closed, the connection clean";

@@ -196,15 +196,7 @@ TEST_F(XelsimDownload, ImageFromAConnectedUnitLandsInItsBootloader) {
     EXPECT_EQ(j.at("writes"), want.programRows + want.eepromRows + 1) << "one write per image row, then the final one";
     EXPECT_EQ(j.at("bad_frames"), 0);
 
-    const auto reports = progress->eventsOf(xel::DISPID_DownloadProgress);
-    EXPECT_FALSE(reports.empty());
-    for (const auto& r : reports) {
-        EXPECT_GE(r.args.at(0), 0);
-        EXPECT_LE(r.args.at(0), 1000);
-    }
-    LONG p = 0;
-    EXPECT_EQ(status->get_DownloadProgress(&p), S_OK);
-    EXPECT_EQ(p, -1) << "no download runs any more";
+    expectDownloadProgressEnded(*progress.get());
     xel::objrt::unadvise(xel.get(), xel::DIID__IXelStatusEvents, progressCookie);
 
     expectUnitUsableAgain();
