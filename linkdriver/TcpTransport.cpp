@@ -80,6 +80,9 @@ public:
         return sendWithin(fd_, bytes, count, stopFd, sendSome, sendError);
     }
 
+    // What the socket took, also of a send that failed part-way.
+    size_t countedAsSent(const IoResult& sent) const override { return sent.count; }
+
 private:
     int fd_;
 };

@@ -36,6 +36,11 @@ public:
     // Sends all bytes, waiting at most the device write limit; gives up early when
     // `stopFd` is signalled.
     virtual IoResult send(const uint8_t* bytes, size_t count, int stopFd) = 0;
+    // What a send adds to the bytes sent. Serial and USB count a send that went
+    // through, nothing of one that failed or stopped short.
+    virtual size_t countedAsSent(const IoResult& sent) const {
+        return sent.error == XELCOMM_ERROR_NONE ? sent.count : 0;
+    }
 };
 
 // The transports. Each returns the open transport, or null with `error` set to 2 or 4.

@@ -144,7 +144,7 @@ private:
         const ssize_t n = retryOnSignal([&] { return ::read(ch_.commandPipeRead, tx_, sizeof tx_); });
         if (n <= 0) return;
         const IoResult sent = transport_.send(tx_, static_cast<size_t>(n), ch_.stop.fd());
-        ch_.bytesSent.fetch_add(static_cast<uint32_t>(sent.count), std::memory_order_relaxed);
+        ch_.bytesSent.fetch_add(static_cast<uint32_t>(transport_.countedAsSent(sent)), std::memory_order_relaxed);
         if (sent.error != XELCOMM_ERROR_NONE) ch_.lastError.store(sent.error, std::memory_order_relaxed);
         if (pipeReadable()) ch_.writeRequest.signal();
     }

@@ -59,6 +59,34 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
     return true;
 }
 
+// The file a save lands in: `path` with symbolic links in its last component
+// followed, so that a link stays a link and the file it leads to is replaced in
+// that file's own folder. A link to a file not made yet leads to where it will
+// be. Nothing for a loop of links.
+std::optional<std::filesystem::path> saveTarget(const std::filesystem::path& path) {
+    std::filesystem::path p = path;
+    for (int hops = 0; hops < 40; ++hops) {  // the kernel's own bound on a chain of links
+        struct stat st{};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::error_code ec;
+        const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
+        if (ec || next.empty()) return std::nullopt;
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return std::nullopt;
+}
+
+// Writes `bytes` over an existing file, which is cut to their length first. Only
+// for a file that cannot be replaced: a failure part-way leaves it short, so a
+// load refuses it instead of taking a mix of two setups.
+bool writeInPlace(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+    const int fd = retryOnSignal([&] { return ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); });
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes);
+    if (ok) ok = retryOnSignal([&] { return ::fsync(fd); }) == 0;
+    return (::close(fd) == 0) && ok;
+}
+
 // A name for the temporary file beside the target that no other save uses.
 std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
     static std::atomic<unsigned> counter{0};
@@ -111,20 +139,28 @@ std::optional<UnitSetup> decodeConfig(std::span<const uint8_t> in) {
 
 bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
     if (path.empty() || !path.has_filename()) return false;
+    const auto target = saveTarget(path);
+    if (!target || !target->has_filename()) return false;
     // An existing file we may not write stays as it is, as an in-place save would;
     // otherwise the new file takes over its permission bits.
     struct stat old{};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (exists && (!S_ISREG(old.st_mode) || ::access(path.c_str(), W_OK) != 0)) return false;
+    const bool exists = ::stat(target->c_str(), &old) == 0;
+    if (exists && (!S_ISREG(old.st_mode) || ::access(target->c_str(), W_OK) != 0)) return false;
 
-    const std::filesystem::path temp = temporaryBeside(path);
+    const std::filesystem::path temp = temporaryBeside(*target);
     const int fd = retryOnSignal([&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-    if (fd < 0) return false;
+    // The folder takes no second file (read-only to us, or the temporary's longer
+    // name does not fit): a file we may write is still written, where it is. Other
+    // failures (no space, no descriptors) would hit the in-place write as well.
+    if (fd < 0) {
+        const bool folderRefuses = errno == EACCES || errno == EPERM || errno == ENAMETOOLONG;
+        return exists && folderRefuses && writeInPlace(*target, bytes);
+    }
     bool ok = writeAll(fd, bytes);
     if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     if (ok) ok = retryOnSignal([&] { return ::fsync(fd); }) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (ok) ok = ::rename(temp.c_str(), target->c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }

@@ -80,8 +80,11 @@ std::optional<UnitSetup> decodeConfig(std::span<const uint8_t> bytes);
 
 // Replaces `path` with `bytes` through a temporary file in the same folder that
 // is renamed over the target only once every byte is written and flushed, so a
-// failed save leaves the previous file as it was. False on any failure (the
-// temporary file is removed).
+// failed save leaves the previous file as it was. A symbolic link is followed:
+// the file it leads to is replaced in its own folder, keeps its permission bits,
+// and the link stays. Where no temporary file can be made (a read-only folder)
+// but the file itself is writable, it is written in place; a failure part-way
+// then leaves it short. False on any failure (the temporary file is removed).
 bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
 // Up to `maxBytes` from the start of a file (fewer when it is shorter), or

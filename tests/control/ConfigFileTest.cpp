@@ -1,7 +1,15 @@
 // The configuration file's byte layout, its texts through the code page, the
-// files it refuses, and saves that never destroy the previous file.
+// files it refuses, and saves that never destroy the previous file, follow
+// symbolic links and write in place where no second file can be made.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -129,10 +137,41 @@ TEST(ConfigRefusal, WideSignaturePassesButReadsOutOfStep) {
     EXPECT_NE(s->powerOnMode, 1);
 }
 
+struct stat statOf(const std::string& path) {
+    struct stat st{};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+size_t entriesIn(const std::string& folder) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
 class ConfigFiles : public ::testing::Test {
 protected:
     xeltest::ScratchDir dir;
 };
+
+// The outcome of a save made by a process that holds no privileges, so that a
+// folder's permission bits bind it (root ignores them): a child that drops to
+// the unprivileged user first when the test runs as root.
+enum class Unprivileged { Saved, Failed, CannotDrop };
+
+template <class Save>
+Unprivileged saveUnprivileged(Save save) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(2);
+        ::_exit(save() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return Unprivileged::CannotDrop;
+    return WEXITSTATUS(status) == 0 ? Unprivileged::Saved
+         : WEXITSTATUS(status) == 1 ? Unprivileged::Failed
+                                    : Unprivileged::CannotDrop;
+}
 
 TEST_F(ConfigFiles, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaries) {
     const std::string target = dir.file("unit.xel");
@@ -167,6 +206,80 @@ TEST_F(ConfigFiles, UnusableTargets) {
     EXPECT_FALSE(writeFileReplacing(dir.path(), b)) << "a folder, not a file";
     EXPECT_FALSE(readFileStart(dir.file("absent.xel"), kConfigFileSize));
     EXPECT_FALSE(readFileStart(dir.path(), kConfigFileSize)) << "a folder cannot be read as a file";
+}
+
+TEST_F(ConfigFiles, SaveThroughASymlinkReplacesItsTargetAndLeavesTheLink) {
+    // A link in one folder to a file in another, as a shared setup is kept.
+    std::filesystem::create_directories(dir.file("shared"));
+    std::filesystem::create_directories(dir.file("booth"));
+    const std::string target = dir.file("shared/unit.xel");
+    const std::string link = dir.file("booth/unit.xel");
+    writeBytes(target, std::vector<uint8_t>(1000, 0x55));
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    std::filesystem::create_symlink("../shared/unit.xel", link);
+
+    const ConfigBytes b = encodeConfig(sampleSetup());
+    ASSERT_TRUE(writeFileReplacing(link, b));
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "save replaces a symbolic link with a plain file";
+    EXPECT_EQ(std::filesystem::read_symlink(link), "../shared/unit.xel");
+    EXPECT_EQ(readAll(target), std::vector<uint8_t>(b.begin(), b.end()));
+    EXPECT_EQ(statOf(target).st_mode & 07777, 0640u) << "the target keeps its permission bits";
+    EXPECT_EQ(entriesIn(dir.file("shared")), 1u) << "no temporary left beside the target";
+    EXPECT_EQ(entriesIn(dir.file("booth")), 1u);
+
+    // A link to a file not made yet: the file appears where the link leads.
+    const std::string fresh = dir.file("booth/fresh.xel");
+    std::filesystem::create_symlink(dir.file("shared/fresh.xel"), fresh);
+    ASSERT_TRUE(writeFileReplacing(fresh, b));
+    EXPECT_TRUE(std::filesystem::is_symlink(fresh));
+    EXPECT_EQ(readAll(dir.file("shared/fresh.xel")).size(), kConfigFileSize);
+
+    // A loop of links leads nowhere and is refused.
+    std::filesystem::create_symlink("loop-b", dir.file("booth/loop-a"));
+    std::filesystem::create_symlink("loop-a", dir.file("booth/loop-b"));
+    EXPECT_FALSE(writeFileReplacing(dir.file("booth/loop-a"), b));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("booth/loop-a")));
+}
+
+TEST_F(ConfigFiles, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
+    // No temporary file can be made beside the target: the folder is read-only
+    // to the saving process. The file itself is writable, so it is written where
+    // it is, and only a write that fails there is a failed save.
+    const std::string folder = dir.file("ro");
+    std::filesystem::create_directories(folder);
+    const std::string target = folder + "/unit.xel";
+    const std::string locked = folder + "/locked.xel";
+    const std::vector<uint8_t> old(1000, 0x55);
+    writeBytes(target, old);
+    writeBytes(locked, old);
+    ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);  // the unprivileged user passes through
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    const ino_t inode = statOf(target).st_ino;
+    const ConfigBytes b = encodeConfig(sampleSetup());
+
+    const Unprivileged saved = saveUnprivileged([&] { return writeFileReplacing(target, b); });
+    if (saved == Unprivileged::CannotDrop)
+        GTEST_SKIP() << "running as root, and the test process cannot become uid/gid 65534 (setuid/setgid "
+                        "refused), which a read-only folder needs to bind the save";
+    EXPECT_EQ(saved, Unprivileged::Saved) << "save fails where the folder is read-only but the file is writable";
+    EXPECT_EQ(readAll(target), std::vector<uint8_t>(b.begin(), b.end())) << "the older, longer file is cut to 352";
+    EXPECT_EQ(statOf(target).st_ino, inode);
+    EXPECT_EQ(statOf(target).st_mode & 07777, 0666u);
+    EXPECT_EQ(entriesIn(folder), 2u);
+
+    EXPECT_EQ(saveUnprivileged([&] { return writeFileReplacing(locked, b); }), Unprivileged::Failed)
+        << "neither a temporary nor the file itself can be written";
+    EXPECT_EQ(readAll(locked), old);
+    EXPECT_EQ(saveUnprivileged([&] {
+                  FileSizeLimit limit(100);
+                  return writeFileReplacing(target, b);
+              }),
+              Unprivileged::Failed)
+        << "an in-place write that fails part-way is a failed save";
+    EXPECT_EQ(entriesIn(folder), 2u);
+    ::chmod(folder.c_str(), 0755);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -194,12 +195,42 @@ TEST_F(CoreTest, FailedSaveReturns110AndKeepsThePreviousFile) {
     EXPECT_EQ(xel->Save(Bstr(u16(dir.file("no/such/folder.xel"))).get()), 110);
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-        EXPECT_EQ(xel->Save(Bstr(u16(path)).get()), 110) << "a read-only folder";
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+        EXPECT_EQ(xel->Save(Bstr(u16(path)).get()), 110) << "a read-only file in a read-only folder";
         ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
         EXPECT_EQ(readAll(path), old);
     }
     EXPECT_EQ(xel->Save(Bstr(u16(path)).get()), S_OK);
     EXPECT_EQ(readAll(path).size(), 352u);
+}
+
+TEST_F(CoreTest, SetupRoundTripThroughASymlinkKeepsTheLink) {
+    ScratchDir dir;
+    std::filesystem::create_directories(dir.file("setups"));
+    const std::string target = dir.file("setups/grand.xel");
+    const std::string link = dir.file("current.xel");
+    const Bytes f = sampleFile();
+    writeAll(target, f);
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    std::filesystem::create_symlink("setups/grand.xel", link);
+
+    ASSERT_EQ(xel->Load(Bstr(u16(link)).get()), S_OK);
+    ASSERT_EQ(xel->put_PowerOnFormat(5), S_OK);
+    ASSERT_EQ(xel->Save(Bstr(u16(link)).get()), S_OK);
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "save replaces a symbolic link with a plain file";
+    Bytes want = f;
+    putInt(want, 7, 5);
+    EXPECT_EQ(readAll(target), want) << "the loaded setup, with the one change, in the link's target";
+    struct stat st{};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    ASSERT_EQ(xel->put_PowerOnFormat(1), S_OK);
+    ASSERT_EQ(xel->Load(Bstr(u16(link)).get()), S_OK);
+    LONG v = 0;
+    xel->get_PowerOnFormat(&v);
+    EXPECT_EQ(v, 5) << "the saved file loads back through the link";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "tests/control/CoreFixture.h"
+#include "tests/firmware/BootCallRecorder.h"
 #include "tests/support/HexRecord.h"
 
 namespace {
@@ -118,6 +119,26 @@ std::string firstDifference(const std::vector<uint8_t>& got, const std::vector<u
     return "none";
 }
 
+// The rows of a memory image file, in file order: address, then 16 bytes.
+std::vector<std::pair<uint32_t, std::vector<uint8_t>>> imageRows(const fs::path& file) {
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> rows;
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (line.size() < 6 + 16 * 3) continue;
+        std::vector<uint8_t> bytes;
+        for (size_t k = 0; k < 16; ++k) bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(7 + 3 * k, 2), nullptr, 16)));
+        rows.emplace_back(static_cast<uint32_t>(std::stoul(line.substr(0, 6), nullptr, 16)), std::move(bytes));
+    }
+    return rows;
+}
+
+std::string blockText(const BootBlockRequest& r) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "{command %u, count %u, zero %u, address 0x%06X, unit size %u, revision %u, attempts %u}",
+                  r.command, r.count, r.zero, r.address, r.unitSize, r.revision, r.attempts);
+    return buf;
+}
+
 class XelsimDownload : public CoreTest {
 protected:
     // xelsim on a pseudo-terminal, reached by the core as COM7; paced at the
@@ -200,6 +221,71 @@ TEST_F(XelsimDownload, ImageFromAConnectedUnitLandsInItsBootloader) {
     xel::objrt::unadvise(xel.get(), xel::DIID__IXelStatusEvents, progressCookie);
 
     expectUnitUsableAgain();
+}
+
+// The bootloader library checks little of what it is handed, and xelsim sees only
+// the wire: the arguments of each call are pinned here, as the core makes them.
+TEST_F(XelsimDownload, BootloaderCallArgumentsArePinned) {
+    startSerialSim({"--bootloader"}, false);
+    convert(kImage);
+    clearBootCalls();
+    downloadToEnd();
+    ASSERT_EQ(downloadStates(*sink.get()), (std::vector<LONG>{0, 1, 2, 3, 5})) << describe(sink->events());
+    const std::vector<BootCall> calls = recordedBootCalls();
+    const fs::path images = fs::path(hexPath).parent_path();
+    const auto program = imageRows(images / "PROGMEM.MCP");
+    const auto eeprom = imageRows(images / "EEDATA.MCP");
+    ASSERT_FALSE(program.empty());
+    ASSERT_FALSE(eeprom.empty());
+    constexpr size_t kEraseRows = 2032;
+    ASSERT_EQ(calls.size(), 1 + kEraseRows + program.size() + eeprom.size() + 1 + 1)
+        << "open, the erase, one block per image row, the final write, close";
+
+    size_t i = 0;
+    const BootCall& opened = calls[i++];
+    ASSERT_EQ(opened.op, BootCall::Op::Open);
+    EXPECT_EQ(opened.port, "COM7") << "the connection's address as the port name";
+    EXPECT_EQ(opened.baud, 38400);
+    EXPECT_EQ(opened.timeoutMs, 1000);
+    const int32_t handle = opened.result;
+    ASSERT_GT(handle, 0);
+
+    for (size_t row = 0; row < kEraseRows; ++row) {
+        const BootCall& c = calls[i++];
+        const uint32_t a = 0x000400 + 64 * static_cast<uint32_t>(row);
+        ASSERT_EQ(c.op, BootCall::Op::SendPacket) << "erase row " << row;
+        ASSERT_EQ(c.handle, handle);
+        ASSERT_EQ(c.packet, (std::vector<uint8_t>{0x03, 0x01, static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8),
+                                                  static_cast<uint8_t>(a >> 16)}))
+            << "erase packet at 0x" << std::hex << a;
+        ASSERT_EQ(c.replyWaitMs, 255);
+        ASSERT_EQ(c.attempts, 25);
+        ASSERT_EQ(c.result, 0);
+    }
+
+    // Program memory in 8-byte units, data EEPROM byte by byte; the library sends
+    // each block up to three times. The first wrong call ends each loop.
+    auto expectBlocks = [&](const auto& rows, uint8_t command, uint8_t unitSize, const char* image) {
+        for (const auto& [address, bytes] : rows) {
+            const BootCall& c = calls[i++];
+            ASSERT_EQ(c.op, BootCall::Op::WriteBlock) << image << " row 0x" << std::hex << address;
+            ASSERT_EQ(c.handle, handle);
+            const BootBlockRequest want{command, 16, 0, address, unitSize, 1, 3};
+            ASSERT_EQ(blockText(c.request), blockText(want)) << image;
+            ASSERT_EQ(c.data, bytes) << image << " row 0x" << std::hex << address;
+            ASSERT_EQ(c.result, 1);
+        }
+    };
+    expectBlocks(program, 2, 8, "PROGMEM.MCP");
+    expectBlocks(eeprom, 5, 1, "EEDATA.MCP");
+
+    const BootCall& last = calls[i++];
+    ASSERT_EQ(last.op, BootCall::Op::WriteBlock);
+    EXPECT_EQ(blockText(last.request), blockText(BootBlockRequest{5, 1, 0, 0x7FFF, 1, 1, 3})) << "the final write";
+    EXPECT_EQ(last.data, std::vector<uint8_t>{0x00});
+    const BootCall& closed = calls[i++];
+    EXPECT_EQ(closed.op, BootCall::Op::Close);
+    EXPECT_EQ(closed.handle, handle);
 }
 
 TEST_F(XelsimDownload, UnitThatStopsAnsweringEndsFailedAndTheLineServesAgain) {

@@ -173,17 +173,3 @@ TEST_F(SerialLink, AWriteRequestOverAnEmptyBlockingPipeNeverStallsTheThread) {
     EXPECT_EQ(pty.receive(4), "next");
 }
 
-TEST_F(SerialLink, AWriteTheLineDoesNotTakeFailsWithError3) {
-    ASSERT_EQ(link.open(serialSettings("COM1")), 0u);
-    // Nobody reads the master: once its buffer is full the line takes nothing more.
-    const std::string chunk(16384, 'x');
-    for (int i = 0; i < 8; ++i) link.write(chunk);
-    bool sawSendError = false;
-    for (int call = 0; call < 400 && !sawSendError; ++call) {
-        uint32_t error = 0;
-        link.read(64, &error);
-        sawSendError = error == 3;
-    }
-    EXPECT_TRUE(sawSendError) << "a write that cannot finish within its limit must report 3";
-}
-

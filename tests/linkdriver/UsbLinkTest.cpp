@@ -75,3 +75,54 @@ TEST_F(UsbLink, TheFirstMatchingBridgeCarriesTheLink) {
     EXPECT_FALSE(t.c_iflag & INPCK);
 }
 
+
+namespace {
+
+// A line that nobody reads takes bytes until its buffer is full; the transfer
+// that fills it goes through part-way, times out and reports 3. Serial counts
+// whole writes and USB successful ones, so what failed transfers moved is not
+// in the bytes sent: every counted transfer is a whole one.
+class StalledLine : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { FakeUsbTree::instance().removeAll(); }
+    void TearDown() override {
+        link.close();
+        FakeUsbTree::instance().removeAll();
+    }
+    bool usb() const { return GetParam(); }
+    Pty pty;
+    Link link;
+};
+
+}  // namespace
+
+TEST_P(StalledLine, FailedWriteReportsError3AndAddsNothingToBytesSent) {
+    if (usb()) {
+        FakeUsbTree::instance().addDevice("1-1", kBridgeProduct, pty.path);
+        ASSERT_EQ(link.open(usbSettings()), 0u);
+    } else {
+        mapPort("COM1", pty.path);
+        ASSERT_EQ(link.open(serialSettings("COM1")), 0u);
+    }
+    // One pipe write the thread takes as whole transfers of 2058 bytes, more than
+    // a pseudo-terminal holds (about 14 KB).
+    constexpr uint32_t kTransfer = 2058;
+    const std::string block(kTransfer * 10, 'x');
+    ASSERT_EQ(link.write(block), block.size());
+
+    bool sawSendError = false;
+    for (int call = 0; call < 400 && !sawSendError; ++call) {
+        uint32_t error = 0;
+        link.read(64, &error);
+        sawSendError = error == 3;
+    }
+    ASSERT_TRUE(sawSendError) << "a write the line does not take within its limit must report 3";
+    const uint32_t sent = link.stats().bytesSent;
+    EXPECT_GT(sent, 0u) << "the transfers before the buffer filled went through";
+    EXPECT_LT(sent, block.size());
+    EXPECT_EQ(sent % kTransfer, 0u) << "bytes sent count failed writes: " << sent << " counted, "
+                                    << sent % kTransfer << " of them from a transfer that timed out part-way";
+}
+
+INSTANTIATE_TEST_SUITE_P(SerialAndUsb, StalledLine, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Usb" : "Serial"; });
