@@ -470,17 +470,17 @@ private slots:
     QTest::keyRelease(delay, Qt::Key_Up);
     QCOMPARE(formatValue(&xel::IFormat::get_InputDelay, c), 1);
 
-    // A page step is ignored as such; the end of the movement sends where the thumb is.
+    // The page size is 0: PageUp and a click into the groove move nothing, and
+    // the end of the movement sends the unchanged place.
     CTrackBar* trim = win_->slider(CXelExecDlg::InputTrim);
     trim->setFocus();
-    QTest::keyPress(trim, Qt::Key_PageUp);
-    QCOMPARE(trim->sliderPosition(), -1);
+    QTest::keyClick(trim, Qt::Key_PageUp);
+    QVERIFY2(trim->sliderPosition() == 0, "slider page size is not 0: PageUp moved the thumb");
+    QTest::mouseClick(trim, Qt::LeftButton, {}, QPoint(trim->width() / 2, 4));  // the thumb is at the bottom
+    QVERIFY2(trim->sliderPosition() == 0, "slider page size is not 0: a click into the groove moved the thumb");
     QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("0.0dB"));
     QCOMPARE(formatValue(&xel::IFormat::get_InputTrim, c), 0);
-    QTest::keyRelease(trim, Qt::Key_PageUp);
-    QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("0.5dB"));
-    QCOMPARE(formatValue(&xel::IFormat::get_InputTrim, c), 1);
-    // End: the bottom of the input trim is no gain.
+    // Home: the top of the input trim, its most gain.
     QTest::keyClick(trim, Qt::Key_Home);
     QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("18.0dB"));
     QVERIFY(settle());
