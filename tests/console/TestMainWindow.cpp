@@ -322,6 +322,7 @@ private slots:
     QVERIFY(openWindow());
     HeldConnectWorker worker;
     bool sawConnecting = false, windowHandledEvents = false;
+    QSize connectingSize;
     worker.whileHeld = [&] {
       // The worker is held: the "Connecting..." window is up and the main
       // window goes on handling what is posted to it.
@@ -331,6 +332,7 @@ private slots:
                       connecting->findChild<QLabel*>()->text() == QStringLiteral("Connecting to Xel please wait...") &&
                       !(connecting->windowFlags() & Qt::WindowCloseButtonHint);
       if (connecting) {
+        connectingSize = connecting->size();
         contest::saveScreenshot(connecting->grab().toImage(), QStringLiteral("connecting"));
         connecting->reject();  // Escape does not close it
         sawConnecting = sawConnecting && connecting->isVisible();
@@ -341,6 +343,8 @@ private slots:
     win_->setConnectWorker(&worker);
     win_->action(QStringLiteral("&Connect"))->trigger();
     QVERIFY(sawConnecting);
+    QVERIFY2(connectingSize == DialogUnits(DialogUnits::dialogFont()).size(176, 30),
+             "the Connecting... window is not 176 x 30 dialog units");
     QVERIFY(windowHandledEvents);
     QVERIFY(!win_->findChild<CDlgConnecting*>());  // gone with the procedure
 
