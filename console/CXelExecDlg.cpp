@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 
+#include <utility>
+
 #include "console/AutomationText.h"
 #include "console/CAboutDlg.h"
 #include "console/CCheckPushButton.h"
@@ -468,6 +470,7 @@ void CXelExecDlg::saveConfiguration() {
   const ConsolePrompts::FileRequest request{latin(kConfigFilter), QStringLiteral("xel"), true, true};
   const QString path = app_.prompts().saveFileName(this, request);
   if (path.isEmpty()) return;
+  commitTheaterFieldInUse();
   // A save that did not happen is said, so no one leaves the booth believing
   // the unit's setup is on disk.
   xel::IXel* core = app_.core();
@@ -540,10 +543,26 @@ void CXelExecDlg::muteClicked() {
 
 bool CXelExecDlg::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::FocusOut) {
-    for (QLineEdit* edit : {theaterNumber_, theaterName_, screenNumber_})
-      if (watched == edit) onTheaterFieldLeft(edit);
+    // A menu (the menu bar's or the box's own) leaves the caret in the box: the
+    // box is not left, and a write queued for it would only be dropped by a
+    // "&Disconnect" chosen from that menu.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason) {
+      for (QLineEdit* edit : {theaterNumber_, theaterName_, screenNumber_})
+        if (watched == edit) onTheaterFieldLeft(edit);
+    }
   }
   return QDialog::eventFilter(watched, e);
+}
+
+void CXelExecDlg::commitTheaterFieldInUse() {
+  // The box holding the caret was not left when its command was chosen from a
+  // menu; what was typed there is written as a focus loss would write it.
+  const QWidget* focused = focusWidget();
+  const std::pair<QLineEdit*, const QString*> fields[] = {
+      {theaterNumber_, &theaterNumberText_}, {theaterName_, &theaterNameText_}, {screenNumber_, &screenNumberText_}};
+  for (const auto& [edit, written] : fields)
+    if (focused == edit && edit->text() != *written) onTheaterFieldLeft(edit);
 }
 
 void CXelExecDlg::onTheaterFieldLeft(QLineEdit* edit) {

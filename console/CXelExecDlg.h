@@ -151,6 +151,7 @@ private:
   void onCoreEvent(DISPID id, LONG value);
   void onCommLost();
   void onTheaterFieldLeft(QLineEdit* edit);
+  void commitTheaterFieldInUse();
 
   CXelExecApp& app_;
   ConnectWorker ownWorker_;

@@ -2,6 +2,7 @@
 // menus, the connect and disconnect procedures, what the sliders and buttons
 // send, the meters, the core's events, configuration files and closing.
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +28,7 @@
 #include "console/CXelExecDlg.h"
 #include "console/DialogUnits.h"
 #include "console/ProgramArt.h"
+#include "core/control/ConfigFile.h"
 #include "core/model/FormatRecord.h"
 #include "tests/support/XelsimProcess.h"
 
@@ -705,6 +707,46 @@ private slots:
     // Enter in a field neither closes the window nor sends anything.
     QTest::keyClick(win_->theaterNumberEdit(), Qt::Key_Return);
     QVERIFY(win_->isVisible());
+  }
+
+  void menusLeaveTheTheatreFieldUnwritten() {
+    QVERIFY(openConnected());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QApplication::setActiveWindow(win_.get());
+    QVERIFY(QTest::qWaitForWindowActive(win_.get()));
+    QLineEdit* name = win_->theaterNameEdit();
+    name->setFocus();
+    QTest::keyClicks(name, QStringLiteral("Odeon"));
+    const auto unitName = [&] {
+      Bstr text;
+      (void)app().profile()->get_TheaterName(text.put());
+      return console::fromBstr(text.get());
+    };
+    const char* const fault = "theatre fields are written to the unit whenever a menu opens";
+
+    // The box's own context menu and the menu bar keep the caret in the box.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), name->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(name, &rightClick);
+    QWidget* contextMenu = QApplication::activePopupWidget();
+    QVERIFY(contextMenu);
+    QVERIFY2(unitName().isEmpty(), fault);
+    contextMenu->close();
+    QMenu* file = openMenu(0);
+    QVERIFY(file->isVisible());
+    QVERIFY2(unitName().isEmpty(), fault);
+
+    // "&Save..." chosen from that menu still saves what was typed.
+    const QString saved = dir.filePath(QStringLiteral("booth.xel"));
+    prompts_.saveAnswers << saved;
+    file->hide();
+    win_->action(QStringLiteral("&Save..."))->trigger();
+    const std::string bytes = contest::readBytes(saved.toStdString());
+    QCOMPARE(bytes.size(), xel::core::kConfigFileSize);
+    QCOMPARE(bytes.substr(xel::core::ConfigLayout::kTheaterName, 6), std::string("Odeon\0", 6));
+    QCOMPARE(unitName(), QStringLiteral("Odeon"));
+    QVERIFY(settle());
+    QVERIFY(prompts_.messages.empty());
   }
 
   // ---- Closing
