@@ -331,6 +331,7 @@ void CXelExecDlg::connectUnit() {
   xel::IXel* core = app_.core();
   if (!comm || !core) return;
   connecting_ = true;
+  connectInterrupted_ = false;
 
   CDlgConnecting connecting(this);
   connecting.showCentred();
@@ -356,10 +357,18 @@ void CXelExecDlg::connectUnit() {
     return Connected;
   });
 
+  // While the job ran, this thread may have run the disconnect procedure (the
+  // operator's "&Disconnect" or a lost link's CommFail), and the job's result
+  // cannot know it: the link itself says whether the unit is connected.
+  VARIANT_BOOL linked = VARIANT_FALSE;
+  const bool linkUp = commRef->IsConnected(&linked) == S_OK && linked == VARIANT_TRUE;
   const char* statusText = kDisconnected;
-  if (code == FailedToConnect) {
+  if (connectInterrupted_) {
+    // Asked for or already reported; a link the job opened after all goes too.
+    if (linkUp) (void)commRef->Disconnect();
+  } else if (code == FailedToConnect) {
     app_.prompts().message(this, latin(kFailedConnect), QMessageBox::Critical);
-  } else if (code != Connected) {
+  } else if (code != Connected || !linkUp) {
     app_.prompts().message(this, latin(kNoValidResponse), QMessageBox::Critical);
   } else {
     statusText = kConnected;
@@ -391,6 +400,8 @@ void CXelExecDlg::connectUnit() {
 }
 
 void CXelExecDlg::disconnectUnit() {
+  // A disconnect during a connect ends that connect.
+  if (connecting_) connectInterrupted_ = true;
   meterTimer_.stop();
   if (xel::IComm* comm = app_.connection()) (void)comm->Disconnect();
   app_.selectDefinition(CProcessorDef::defaultProcessor(), false);

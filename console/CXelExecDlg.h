@@ -158,6 +158,7 @@ private:
   ConnectWorker* worker_ = &ownWorker_;
   xel::objrt::ComPtr<CXelEventSink> sink_;
   bool connecting_ = false;
+  bool connectInterrupted_ = false;  // the disconnect procedure ran during the connect
   bool closeAfterConnect_ = false;
   bool closed_ = false;
 

@@ -70,6 +70,22 @@ public:
   }
 };
 
+// Runs the real connect job on the real worker; once the job has its result,
+// `afterJob` runs on the worker thread before the window is handed that result,
+// so the window meets whatever `afterJob` brings about while its connect still runs.
+class InterruptedConnectWorker : public ConnectWorker {
+public:
+  std::function<void()> afterJob;
+
+  int run(const std::function<int()>& job) override {
+    return ConnectWorker::run([&] {
+      const int code = job();
+      if (afterJob) afterJob();
+      return code;
+    });
+  }
+};
+
 QRgb pixelOf(QWidget* w, QPoint at) { return w->grab().toImage().pixel(at); }
 
 }  // namespace
@@ -397,6 +413,70 @@ private slots:
     QCOMPARE(win_->statusBox()->text(), QStringLiteral("Disconnected"));
     QVERIFY(!win_->meterTimer().isActive());
     QVERIFY(!win_->findChild<CDlgConnecting*>());
+  }
+
+  // The connect job has its result, but before the window takes it the operator
+  // chooses "&Disconnect" or the link is lost (the monitor already polls then).
+  void connectEndsDisconnectedWhenInterrupted_data() {
+    QTest::addColumn<bool>("linkLost");
+    QTest::newRow("Disconnect chosen") << false;
+    QTest::newRow("link lost") << true;
+  }
+  void connectEndsDisconnectedWhenInterrupted() {
+    QFETCH(bool, linkLost);
+    QVERIFY(startSim());
+    QVERIFY(openWindow());
+    std::mutex m;
+    std::condition_variable cv;
+    bool told = false;
+    prompts_.onMessage = [&](const contest::RecordingPrompts::Message&) {
+      std::lock_guard lock(m);
+      told = true;
+      cv.notify_all();
+    };
+    bool disconnectOffered = false;
+    InterruptedConnectWorker worker;
+    worker.afterJob = [&] {
+      if (linkLost) {
+        // Waits until the window has handled the CommFail and said so.
+        sim_->panel("drop");
+        std::unique_lock lock(m);
+        cv.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return told; });
+        return;
+      }
+      QMetaObject::invokeMethod(
+          win_.get(),
+          [&] {
+            QMenu* menu = openMenu(1);
+            disconnectOffered = win_->action(QStringLiteral("&Disconnect"))->isEnabled();
+            menu->hide();
+            win_->action(QStringLiteral("&Disconnect"))->trigger();
+          },
+          Qt::BlockingQueuedConnection);
+    };
+    win_->setConnectWorker(&worker);
+    win_->action(QStringLiteral("&Connect"))->trigger();
+
+    const char* const fault = "connect can end showing Connected with the link gone";
+    QVERIFY2(win_->statusBox()->text() == QLatin1String(CXelExecDlg::kDisconnected), fault);
+    QVERIFY2(!win_->meterTimer().isActive(), fault);
+    QVERIFY(!isConnected());
+    for (int k = 1; k <= 8; ++k) QCOMPARE(win_->formatButton(k)->look(), CCtlFormatButton::Look::Normal);
+    QCOMPARE(QColor(pixelOf(win_->statusBox(), QPoint(1, 1))), CStatusBox::disconnectedBackground());
+    if (linkLost) {
+      // Told once, as the lost link; the connect adds no failure of its own.
+      QCOMPARE(prompts_.messages.size(), size_t(1));
+      QCOMPARE(prompts_.messages[0].text, QString::fromLatin1(CXelExecDlg::kCommLost));
+      return;
+    }
+    QVERIFY(disconnectOffered);
+    QVERIFY(prompts_.messages.empty());
+    // The next connect is not taken for an interrupted one.
+    win_->setConnectWorker(nullptr);
+    win_->connectUnit();
+    QVERIFY(isConnected());
+    QCOMPARE(win_->statusBox()->text(), QStringLiteral("Connected"));
+    QVERIFY(win_->meterTimer().isActive());
   }
 
   void disconnectReturnsToTheDefaultProcessor() {
