@@ -2,6 +2,7 @@
 // menus, the connect and disconnect procedures, what the sliders and buttons
 // send, the meters, the core's events, configuration files and closing.
 #include <QAction>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,20 +11,26 @@
 #include <QProgressBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ConsoleTestSupport.h"
 #include "CoreSession.h"
+#include "ProcessorDialogSupport.h"
 #include "console/AutomationText.h"
 #include "console/CAboutDlg.h"
 #include "console/CCheckPushButton.h"
 #include "console/CCtlFormatButton.h"
+#include "console/CDlgAddProcessor.h"
 #include "console/CDlgConnecting.h"
+#include "console/CDlgProcessors.h"
+#include "console/CDlgSettings.h"
 #include "console/CStatusBox.h"
 #include "console/CXelExecDlg.h"
 #include "console/DialogUnits.h"
@@ -98,6 +105,7 @@ class TestMainWindow : public QObject {
   std::unique_ptr<xeltest::XelsimProcess> sim_;
   std::unique_ptr<CXelExecDlg> win_;
   contest::RecordingPrompts prompts_;
+  std::optional<std::string> restoreLibrary_;  // the library file as a case found it
 
   // ---- Helpers
 
@@ -207,6 +215,11 @@ private slots:
       win_.reset();
     }
     app().releaseCore();
+    if (restoreLibrary_) {
+      contest::writeBytes(contest::stateDir() / "xelexec.ini", *restoreLibrary_);
+      app().loadProcessorLibrary();
+      restoreLibrary_.reset();
+    }
     if (sim_) {
       const int status = sim_->stop();
       QVERIFY2(status == 0, sim_->diagnostics().c_str());
@@ -625,6 +638,25 @@ private slots:
     for (int j = 0; j < 6; ++j) QVERIFY(!win_->inputButton(j)->isChecked());
   }
 
+  void inputChangeShowsTheNewInputsTrimsAndDelays() {
+    QVERIFY(openConnected());
+    xel::IFormat* format = app().format();
+    QVERIFY(format->put_InputTrim(3, 10) == S_OK && format->put_OutputTrim(3, 20) == S_OK);
+    QVERIFY(format->put_InputDelay(3, 50) == S_OK && format->put_SurroundDelay(3, 30) == S_OK);
+    QVERIFY(settle());
+    QCOMPARE(win_->sliderValue(CXelExecDlg::InputDelay)->text(), QStringLiteral("0ms"));  // input 0's
+
+    // The unit's button 4 selects input 3.
+    QCOMPARE(QString::fromStdString(sim_->panel("button 4")), QStringLiteral("ok"));
+    QTRY_VERIFY_WITH_TIMEOUT(win_->inputButton(3)->isChecked(), kWaitMs);
+    const QList<int> positions{-10, 20, -50, -30};
+    const QStringList boxes{"5.0dB", "-10.0dB", "50ms", "30ms"};
+    for (int s = 0; s < 4; ++s) {
+      QCOMPARE(win_->slider(CXelExecDlg::Slider(s))->value(), positions[s]);
+      QCOMPARE(win_->sliderValue(CXelExecDlg::Slider(s))->text(), boxes[s]);
+    }
+  }
+
   void inputFilmAndMuteButtonsDriveTheUnit() {
     QVERIFY(openConnected());
     // Input 4 ("COAX 1"): the unit's button 5, and that format's trims shown.
@@ -759,6 +791,55 @@ private slots:
     QCOMPARE(prompts_.messages.size(), size_t(1));
     QCOMPARE(win_->theaterNameEdit()->text(), QString());
     QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Default"));
+  }
+
+  // ---- The definition in use
+
+  void titleAndCaptionsFollowTheDefinitionInUse() {
+    const contest::DefText cinema{"Cinema 7",
+                                  "11111111-2222-4333-8444-555555555555",
+                                  {"Mono", "Stereo", "", "Dolby SR", "Digital", "", "NonSync", ""},
+                                  {1, 2, 4, 5, 7},
+                                  4};
+    const std::filesystem::path libraryFile = contest::stateDir() / "xelexec.ini";
+    restoreLibrary_ = contest::readBytes(libraryFile);
+    contest::writeBytes(libraryFile, contest::sectionBytes(contest::kDefault) + contest::sectionBytes(cinema));
+    app().loadProcessorLibrary();
+    QVERIFY(openConnected());
+    const auto captions = [&] {
+      QStringList c;
+      for (int k = 1; k <= 8; ++k) c << win_->formatButton(k)->text();
+      return c;
+    };
+
+    // "Change Settings..." OK with the cinema definition.
+    bool seen = false;
+    contest::whenModal<CDlgSettings>(seen, [](CDlgSettings& d) {
+      d.processorList()->setCurrentIndex(1);
+      d.okButton()->click();
+    });
+    win_->findChild<QPushButton*>(QStringLiteral("changeSettings"))->click();
+    QVERIFY(seen);
+    QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Cinema 7"));
+    QCOMPARE(captions(), (QStringList{"Mono", "Stereo", "", "Dolby SR", "Digital", "", "NonSync", ""}));
+
+    // "Processor Library..." renames it and changes its format names.
+    bool edited = false;
+    contest::whenModal<CDlgProcessors>(seen, [&edited](CDlgProcessors& d) {
+      contest::whenModal<CDlgAddProcessor>(edited, [](CDlgAddProcessor& e) {
+        e.nameEdit()->setText(QStringLiteral("Cinema 8"));
+        e.formatNameEdit(1)->setText(QStringLiteral("Mono A"));
+        e.formatNameEdit(3)->setText(QStringLiteral("Matrix"));
+        e.okButton()->click();
+      });
+      d.tree()->setCurrentItem(d.tree()->findItems(QStringLiteral("Cinema 7"), Qt::MatchExactly).value(0));
+      d.modifyProcessor();
+      d.accept();
+    });
+    win_->action(QStringLiteral("Processor Library..."))->trigger();
+    QVERIFY(seen && edited);
+    QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Cinema 8"));
+    QCOMPARE(captions(), (QStringList{"Mono A", "Stereo", "Matrix", "Dolby SR", "Digital", "", "NonSync", ""}));
   }
 
   // ---- Theatre fields
