@@ -12,11 +12,11 @@ CDlgConnecting::CDlgConnecting(QWidget* parent)
   setModal(false);
   setFont(DialogUnits::dialogFont());
   const DialogUnits du(font());
-  setFixedSize(du.size(160, 34));
+  setFixedSize(du.size(176, 30));
   auto* label = new QLabel(text(), this);
   label->setObjectName(QStringLiteral("connectingText"));
   label->setAlignment(Qt::AlignCenter);
-  label->setGeometry(du.rect(7, 13, 146, 8));
+  label->setGeometry(du.rect(7, 11, 162, 8));
 }
 
 void CDlgConnecting::showCentred() {

@@ -1,5 +1,6 @@
 #include "console/CTrackBar.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
@@ -10,7 +11,8 @@ CTrackBar::CTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {
   // Minimum at the top; keys and wheel move the thumb the way they point.
   setInvertedAppearance(true);
   setInvertedControls(true);
-  setPageStep(1);
+  // No page size: PageUp, PageDown and clicks into the groove leave the thumb.
+  setPageStep(0);
   setSingleStep(1);
   setTracking(true);
   // A plain groove: the style's filled part would read as a level, and 0 dB
@@ -76,10 +78,25 @@ void CTrackBar::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CTrackBar::wheelEvent(QWheelEvent* event) {
+  event->accept();
+  // Qt's own wheel handling moves at most a page, which is nothing here: the
+  // wheel moves by the system's lines of single steps, fractions kept for the
+  // next notch. With Ctrl or Shift it would page, and so moves nothing.
+  if (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) return;
+  const QPoint angle = event->angleDelta();
+  int delta = angle.y() != 0 ? angle.y() : angle.x();
+  if (event->inverted()) delta = -delta;
+  if (invertedControls()) delta = -delta;
+  if (wheelLines_ != 0 && (wheelLines_ < 0) != (delta < 0)) wheelLines_ = 0;  // turned back
+  wheelLines_ += delta / 120.0 * QApplication::wheelScrollLines() * singleStep();
+  const int steps = static_cast<int>(wheelLines_);
+  wheelLines_ -= steps;
+  if (steps == 0) return;
+
   moving_ = false;
   inWheel_ = true;
   wheelFrom_ = sliderPosition();
-  QSlider::wheelEvent(event);
+  setSliderPosition(qBound(minimum(), wheelFrom_ + steps, maximum()));
   inWheel_ = false;
   if (moving_) {
     moving_ = false;

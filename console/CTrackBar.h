@@ -5,7 +5,8 @@
 // sliders have always been laid out); the arrow keys and the wheel follow the
 // thumb. Every movement is reported with the new position already set:
 //   LineUp / LineDown    arrow keys, the wheel
-//   PageUp / PageDown    Page keys, a click into the groove
+//   PageUp / PageDown    Page keys, a click into the groove (the page size is 0:
+//                        these move nothing)
 //   Top / Bottom         Home / End
 //   ThumbTrack           the thumb being dragged
 //   ThumbPosition        the thumb let go (before EndScroll)
@@ -44,4 +45,6 @@ private:
   // Inside a wheel step, and the position it started from.
   bool inWheel_ = false;
   int wheelFrom_ = 0;
+  // Wheel movement not yet worth a whole step.
+  double wheelLines_ = 0;
 };

@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 
+#include <utility>
+
 #include "console/AutomationText.h"
 #include "console/CAboutDlg.h"
 #include "console/CCheckPushButton.h"
@@ -329,6 +331,7 @@ void CXelExecDlg::connectUnit() {
   xel::IXel* core = app_.core();
   if (!comm || !core) return;
   connecting_ = true;
+  connectInterrupted_ = false;
 
   CDlgConnecting connecting(this);
   connecting.showCentred();
@@ -354,10 +357,18 @@ void CXelExecDlg::connectUnit() {
     return Connected;
   });
 
+  // While the job ran, this thread may have run the disconnect procedure (the
+  // operator's "&Disconnect" or a lost link's CommFail), and the job's result
+  // cannot know it: the link itself says whether the unit is connected.
+  VARIANT_BOOL linked = VARIANT_FALSE;
+  const bool linkUp = commRef->IsConnected(&linked) == S_OK && linked == VARIANT_TRUE;
   const char* statusText = kDisconnected;
-  if (code == FailedToConnect) {
+  if (connectInterrupted_) {
+    // Asked for or already reported; a link the job opened after all goes too.
+    if (linkUp) (void)commRef->Disconnect();
+  } else if (code == FailedToConnect) {
     app_.prompts().message(this, latin(kFailedConnect), QMessageBox::Critical);
-  } else if (code != Connected) {
+  } else if (code != Connected || !linkUp) {
     app_.prompts().message(this, latin(kNoValidResponse), QMessageBox::Critical);
   } else {
     statusText = kConnected;
@@ -389,6 +400,8 @@ void CXelExecDlg::connectUnit() {
 }
 
 void CXelExecDlg::disconnectUnit() {
+  // A disconnect during a connect ends that connect.
+  if (connecting_) connectInterrupted_ = true;
   meterTimer_.stop();
   if (xel::IComm* comm = app_.connection()) (void)comm->Disconnect();
   app_.selectDefinition(CProcessorDef::defaultProcessor(), false);
@@ -468,6 +481,7 @@ void CXelExecDlg::saveConfiguration() {
   const ConsolePrompts::FileRequest request{latin(kConfigFilter), QStringLiteral("xel"), true, true};
   const QString path = app_.prompts().saveFileName(this, request);
   if (path.isEmpty()) return;
+  commitTheaterFieldInUse();
   // A save that did not happen is said, so no one leaves the booth believing
   // the unit's setup is on disk.
   xel::IXel* core = app_.core();
@@ -540,10 +554,26 @@ void CXelExecDlg::muteClicked() {
 
 bool CXelExecDlg::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::FocusOut) {
-    for (QLineEdit* edit : {theaterNumber_, theaterName_, screenNumber_})
-      if (watched == edit) onTheaterFieldLeft(edit);
+    // A menu (the menu bar's or the box's own) leaves the caret in the box: the
+    // box is not left, and a write queued for it would only be dropped by a
+    // "&Disconnect" chosen from that menu.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason) {
+      for (QLineEdit* edit : {theaterNumber_, theaterName_, screenNumber_})
+        if (watched == edit) onTheaterFieldLeft(edit);
+    }
   }
   return QDialog::eventFilter(watched, e);
+}
+
+void CXelExecDlg::commitTheaterFieldInUse() {
+  // The box holding the caret was not left when its command was chosen from a
+  // menu; what was typed there is written as a focus loss would write it.
+  const QWidget* focused = focusWidget();
+  const std::pair<QLineEdit*, const QString*> fields[] = {
+      {theaterNumber_, &theaterNumberText_}, {theaterName_, &theaterNameText_}, {screenNumber_, &screenNumberText_}};
+  for (const auto& [edit, written] : fields)
+    if (focused == edit && edit->text() != *written) onTheaterFieldLeft(edit);
 }
 
 void CXelExecDlg::onTheaterFieldLeft(QLineEdit* edit) {

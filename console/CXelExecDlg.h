@@ -151,12 +151,14 @@ private:
   void onCoreEvent(DISPID id, LONG value);
   void onCommLost();
   void onTheaterFieldLeft(QLineEdit* edit);
+  void commitTheaterFieldInUse();
 
   CXelExecApp& app_;
   ConnectWorker ownWorker_;
   ConnectWorker* worker_ = &ownWorker_;
   xel::objrt::ComPtr<CXelEventSink> sink_;
   bool connecting_ = false;
+  bool connectInterrupted_ = false;  // the disconnect procedure ran during the connect
   bool closeAfterConnect_ = false;
   bool closed_ = false;
 

@@ -2,6 +2,8 @@
 // menus, the connect and disconnect procedures, what the sliders and buttons
 // send, the meters, the core's events, configuration files and closing.
 #include <QAction>
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -9,24 +11,31 @@
 #include <QProgressBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ConsoleTestSupport.h"
 #include "CoreSession.h"
+#include "ProcessorDialogSupport.h"
 #include "console/AutomationText.h"
 #include "console/CAboutDlg.h"
 #include "console/CCheckPushButton.h"
 #include "console/CCtlFormatButton.h"
+#include "console/CDlgAddProcessor.h"
 #include "console/CDlgConnecting.h"
+#include "console/CDlgProcessors.h"
+#include "console/CDlgSettings.h"
 #include "console/CStatusBox.h"
 #include "console/CXelExecDlg.h"
 #include "console/DialogUnits.h"
 #include "console/ProgramArt.h"
+#include "core/control/ConfigFile.h"
 #include "core/model/FormatRecord.h"
 #include "tests/support/XelsimProcess.h"
 
@@ -68,6 +77,22 @@ public:
   }
 };
 
+// Runs the real connect job on the real worker; once the job has its result,
+// `afterJob` runs on the worker thread before the window is handed that result,
+// so the window meets whatever `afterJob` brings about while its connect still runs.
+class InterruptedConnectWorker : public ConnectWorker {
+public:
+  std::function<void()> afterJob;
+
+  int run(const std::function<int()>& job) override {
+    return ConnectWorker::run([&] {
+      const int code = job();
+      if (afterJob) afterJob();
+      return code;
+    });
+  }
+};
+
 QRgb pixelOf(QWidget* w, QPoint at) { return w->grab().toImage().pixel(at); }
 
 }  // namespace
@@ -80,6 +105,7 @@ class TestMainWindow : public QObject {
   std::unique_ptr<xeltest::XelsimProcess> sim_;
   std::unique_ptr<CXelExecDlg> win_;
   contest::RecordingPrompts prompts_;
+  std::optional<std::string> restoreLibrary_;  // the library file as a case found it
 
   // ---- Helpers
 
@@ -189,6 +215,11 @@ private slots:
       win_.reset();
     }
     app().releaseCore();
+    if (restoreLibrary_) {
+      contest::writeBytes(contest::stateDir() / "xelexec.ini", *restoreLibrary_);
+      app().loadProcessorLibrary();
+      restoreLibrary_.reset();
+    }
     if (sim_) {
       const int status = sim_->stop();
       QVERIFY2(status == 0, sim_->diagnostics().c_str());
@@ -322,6 +353,7 @@ private slots:
     QVERIFY(openWindow());
     HeldConnectWorker worker;
     bool sawConnecting = false, windowHandledEvents = false;
+    QSize connectingSize;
     worker.whileHeld = [&] {
       // The worker is held: the "Connecting..." window is up and the main
       // window goes on handling what is posted to it.
@@ -331,6 +363,7 @@ private slots:
                       connecting->findChild<QLabel*>()->text() == QStringLiteral("Connecting to Xel please wait...") &&
                       !(connecting->windowFlags() & Qt::WindowCloseButtonHint);
       if (connecting) {
+        connectingSize = connecting->size();
         contest::saveScreenshot(connecting->grab().toImage(), QStringLiteral("connecting"));
         connecting->reject();  // Escape does not close it
         sawConnecting = sawConnecting && connecting->isVisible();
@@ -341,6 +374,8 @@ private slots:
     win_->setConnectWorker(&worker);
     win_->action(QStringLiteral("&Connect"))->trigger();
     QVERIFY(sawConnecting);
+    QVERIFY2(connectingSize == DialogUnits(DialogUnits::dialogFont()).size(176, 30),
+             "the Connecting... window is not 176 x 30 dialog units");
     QVERIFY(windowHandledEvents);
     QVERIFY(!win_->findChild<CDlgConnecting*>());  // gone with the procedure
 
@@ -391,6 +426,70 @@ private slots:
     QCOMPARE(win_->statusBox()->text(), QStringLiteral("Disconnected"));
     QVERIFY(!win_->meterTimer().isActive());
     QVERIFY(!win_->findChild<CDlgConnecting*>());
+  }
+
+  // The connect job has its result, but before the window takes it the operator
+  // chooses "&Disconnect" or the link is lost (the monitor already polls then).
+  void connectEndsDisconnectedWhenInterrupted_data() {
+    QTest::addColumn<bool>("linkLost");
+    QTest::newRow("Disconnect chosen") << false;
+    QTest::newRow("link lost") << true;
+  }
+  void connectEndsDisconnectedWhenInterrupted() {
+    QFETCH(bool, linkLost);
+    QVERIFY(startSim());
+    QVERIFY(openWindow());
+    std::mutex m;
+    std::condition_variable cv;
+    bool told = false;
+    prompts_.onMessage = [&](const contest::RecordingPrompts::Message&) {
+      std::lock_guard lock(m);
+      told = true;
+      cv.notify_all();
+    };
+    bool disconnectOffered = false;
+    InterruptedConnectWorker worker;
+    worker.afterJob = [&] {
+      if (linkLost) {
+        // Waits until the window has handled the CommFail and said so.
+        sim_->panel("drop");
+        std::unique_lock lock(m);
+        cv.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return told; });
+        return;
+      }
+      QMetaObject::invokeMethod(
+          win_.get(),
+          [&] {
+            QMenu* menu = openMenu(1);
+            disconnectOffered = win_->action(QStringLiteral("&Disconnect"))->isEnabled();
+            menu->hide();
+            win_->action(QStringLiteral("&Disconnect"))->trigger();
+          },
+          Qt::BlockingQueuedConnection);
+    };
+    win_->setConnectWorker(&worker);
+    win_->action(QStringLiteral("&Connect"))->trigger();
+
+    const char* const fault = "connect can end showing Connected with the link gone";
+    QVERIFY2(win_->statusBox()->text() == QLatin1String(CXelExecDlg::kDisconnected), fault);
+    QVERIFY2(!win_->meterTimer().isActive(), fault);
+    QVERIFY(!isConnected());
+    for (int k = 1; k <= 8; ++k) QCOMPARE(win_->formatButton(k)->look(), CCtlFormatButton::Look::Normal);
+    QCOMPARE(QColor(pixelOf(win_->statusBox(), QPoint(1, 1))), CStatusBox::disconnectedBackground());
+    if (linkLost) {
+      // Told once, as the lost link; the connect adds no failure of its own.
+      QCOMPARE(prompts_.messages.size(), size_t(1));
+      QCOMPARE(prompts_.messages[0].text, QString::fromLatin1(CXelExecDlg::kCommLost));
+      return;
+    }
+    QVERIFY(disconnectOffered);
+    QVERIFY(prompts_.messages.empty());
+    // The next connect is not taken for an interrupted one.
+    win_->setConnectWorker(nullptr);
+    win_->connectUnit();
+    QVERIFY(isConnected());
+    QCOMPARE(win_->statusBox()->text(), QStringLiteral("Connected"));
+    QVERIFY(win_->meterTimer().isActive());
   }
 
   void disconnectReturnsToTheDefaultProcessor() {
@@ -470,17 +569,17 @@ private slots:
     QTest::keyRelease(delay, Qt::Key_Up);
     QCOMPARE(formatValue(&xel::IFormat::get_InputDelay, c), 1);
 
-    // A page step is ignored as such; the end of the movement sends where the thumb is.
+    // The page size is 0: PageUp and a click into the groove move nothing, and
+    // the end of the movement sends the unchanged place.
     CTrackBar* trim = win_->slider(CXelExecDlg::InputTrim);
     trim->setFocus();
-    QTest::keyPress(trim, Qt::Key_PageUp);
-    QCOMPARE(trim->sliderPosition(), -1);
+    QTest::keyClick(trim, Qt::Key_PageUp);
+    QVERIFY2(trim->sliderPosition() == 0, "slider page size is not 0: PageUp moved the thumb");
+    QTest::mouseClick(trim, Qt::LeftButton, {}, QPoint(trim->width() / 2, 4));  // the thumb is at the bottom
+    QVERIFY2(trim->sliderPosition() == 0, "slider page size is not 0: a click into the groove moved the thumb");
     QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("0.0dB"));
     QCOMPARE(formatValue(&xel::IFormat::get_InputTrim, c), 0);
-    QTest::keyRelease(trim, Qt::Key_PageUp);
-    QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("0.5dB"));
-    QCOMPARE(formatValue(&xel::IFormat::get_InputTrim, c), 1);
-    // End: the bottom of the input trim is no gain.
+    // Home: the top of the input trim, its most gain.
     QTest::keyClick(trim, Qt::Key_Home);
     QCOMPARE(win_->sliderValue(CXelExecDlg::InputTrim)->text(), QStringLiteral("18.0dB"));
     QVERIFY(settle());
@@ -537,6 +636,25 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(currentFormat(), 7, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!win_->inputButton(2)->isChecked(), kWaitMs);
     for (int j = 0; j < 6; ++j) QVERIFY(!win_->inputButton(j)->isChecked());
+  }
+
+  void inputChangeShowsTheNewInputsTrimsAndDelays() {
+    QVERIFY(openConnected());
+    xel::IFormat* format = app().format();
+    QVERIFY(format->put_InputTrim(3, 10) == S_OK && format->put_OutputTrim(3, 20) == S_OK);
+    QVERIFY(format->put_InputDelay(3, 50) == S_OK && format->put_SurroundDelay(3, 30) == S_OK);
+    QVERIFY(settle());
+    QCOMPARE(win_->sliderValue(CXelExecDlg::InputDelay)->text(), QStringLiteral("0ms"));  // input 0's
+
+    // The unit's button 4 selects input 3.
+    QCOMPARE(QString::fromStdString(sim_->panel("button 4")), QStringLiteral("ok"));
+    QTRY_VERIFY_WITH_TIMEOUT(win_->inputButton(3)->isChecked(), kWaitMs);
+    const QList<int> positions{-10, 20, -50, -30};
+    const QStringList boxes{"5.0dB", "-10.0dB", "50ms", "30ms"};
+    for (int s = 0; s < 4; ++s) {
+      QCOMPARE(win_->slider(CXelExecDlg::Slider(s))->value(), positions[s]);
+      QCOMPARE(win_->sliderValue(CXelExecDlg::Slider(s))->text(), boxes[s]);
+    }
   }
 
   void inputFilmAndMuteButtonsDriveTheUnit() {
@@ -675,6 +793,55 @@ private slots:
     QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Default"));
   }
 
+  // ---- The definition in use
+
+  void titleAndCaptionsFollowTheDefinitionInUse() {
+    const contest::DefText cinema{"Cinema 7",
+                                  "11111111-2222-4333-8444-555555555555",
+                                  {"Mono", "Stereo", "", "Dolby SR", "Digital", "", "NonSync", ""},
+                                  {1, 2, 4, 5, 7},
+                                  4};
+    const std::filesystem::path libraryFile = contest::stateDir() / "xelexec.ini";
+    restoreLibrary_ = contest::readBytes(libraryFile);
+    contest::writeBytes(libraryFile, contest::sectionBytes(contest::kDefault) + contest::sectionBytes(cinema));
+    app().loadProcessorLibrary();
+    QVERIFY(openConnected());
+    const auto captions = [&] {
+      QStringList c;
+      for (int k = 1; k <= 8; ++k) c << win_->formatButton(k)->text();
+      return c;
+    };
+
+    // "Change Settings..." OK with the cinema definition.
+    bool seen = false;
+    contest::whenModal<CDlgSettings>(seen, [](CDlgSettings& d) {
+      d.processorList()->setCurrentIndex(1);
+      d.okButton()->click();
+    });
+    win_->findChild<QPushButton*>(QStringLiteral("changeSettings"))->click();
+    QVERIFY(seen);
+    QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Cinema 7"));
+    QCOMPARE(captions(), (QStringList{"Mono", "Stereo", "", "Dolby SR", "Digital", "", "NonSync", ""}));
+
+    // "Processor Library..." renames it and changes its format names.
+    bool edited = false;
+    contest::whenModal<CDlgProcessors>(seen, [&edited](CDlgProcessors& d) {
+      contest::whenModal<CDlgAddProcessor>(edited, [](CDlgAddProcessor& e) {
+        e.nameEdit()->setText(QStringLiteral("Cinema 8"));
+        e.formatNameEdit(1)->setText(QStringLiteral("Mono A"));
+        e.formatNameEdit(3)->setText(QStringLiteral("Matrix"));
+        e.okButton()->click();
+      });
+      d.tree()->setCurrentItem(d.tree()->findItems(QStringLiteral("Cinema 7"), Qt::MatchExactly).value(0));
+      d.modifyProcessor();
+      d.accept();
+    });
+    win_->action(QStringLiteral("Processor Library..."))->trigger();
+    QVERIFY(seen && edited);
+    QCOMPARE(win_->titleLabel()->text(), QStringLiteral("Processor - Cinema 8"));
+    QCOMPARE(captions(), (QStringList{"Mono A", "Stereo", "Matrix", "Dolby SR", "Digital", "", "NonSync", ""}));
+  }
+
   // ---- Theatre fields
 
   void theatreFieldsAreWrittenWhenLeft() {
@@ -701,6 +868,46 @@ private slots:
     // Enter in a field neither closes the window nor sends anything.
     QTest::keyClick(win_->theaterNumberEdit(), Qt::Key_Return);
     QVERIFY(win_->isVisible());
+  }
+
+  void menusLeaveTheTheatreFieldUnwritten() {
+    QVERIFY(openConnected());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QApplication::setActiveWindow(win_.get());
+    QVERIFY(QTest::qWaitForWindowActive(win_.get()));
+    QLineEdit* name = win_->theaterNameEdit();
+    name->setFocus();
+    QTest::keyClicks(name, QStringLiteral("Odeon"));
+    const auto unitName = [&] {
+      Bstr text;
+      (void)app().profile()->get_TheaterName(text.put());
+      return console::fromBstr(text.get());
+    };
+    const char* const fault = "theatre fields are written to the unit whenever a menu opens";
+
+    // The box's own context menu and the menu bar keep the caret in the box.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), name->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(name, &rightClick);
+    QWidget* contextMenu = QApplication::activePopupWidget();
+    QVERIFY(contextMenu);
+    QVERIFY2(unitName().isEmpty(), fault);
+    contextMenu->close();
+    QMenu* file = openMenu(0);
+    QVERIFY(file->isVisible());
+    QVERIFY2(unitName().isEmpty(), fault);
+
+    // "&Save..." chosen from that menu still saves what was typed.
+    const QString saved = dir.filePath(QStringLiteral("booth.xel"));
+    prompts_.saveAnswers << saved;
+    file->hide();
+    win_->action(QStringLiteral("&Save..."))->trigger();
+    const std::string bytes = contest::readBytes(saved.toStdString());
+    QCOMPARE(bytes.size(), xel::core::kConfigFileSize);
+    QCOMPARE(bytes.substr(xel::core::ConfigLayout::kTheaterName, 6), std::string("Odeon\0", 6));
+    QCOMPARE(unitName(), QStringLiteral("Odeon"));
+    QVERIFY(settle());
+    QVERIFY(prompts_.messages.empty());
   }
 
   // ---- Closing
