@@ -223,8 +223,7 @@ Monitor::Outcome Monitor::readStatus() {
     if (value - 1 >= 0 && value - 1 <= 7) {
         const int32_t found = value - 1;
         sent_.format = found;
-        if (found != current && !formatPending && format.currentFormat() == current) {
-            format.setCurrentFormat(found);
+        if (found != current && !formatPending && format.mirrorCurrentFormat(current, found)) {
             if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;
         }
     }
@@ -236,8 +235,7 @@ Monitor::Outcome Monitor::readStatus() {
     if (query("pin\r", 1, &value) != S_OK) return fail();
     if (value >= 1 && value <= 16) {
         sent_.pin = value;
-        if (value != pin && !pinPending && format.pin() == pin) {
-            format.setPin(value);
+        if (value != pin && !pinPending && format.mirrorPin(pin, value)) {
             if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{value})) return Outcome::Gone;
         }
     }
@@ -250,8 +248,7 @@ Monitor::Outcome Monitor::readStatus() {
     if (query("digitalenable\r", 1, &value) != S_OK) return fail();
     const int32_t found = value == 0 ? 1 : 0;
     sent_.film = found;
-    if (found != film && !filmPending && format.film() == film) {
-        format.setFilm(found);
+    if (found != film && !filmPending && format.mirrorFilm(film, found)) {
         if (!core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1})) return Outcome::Gone;
     }
     statusTime_ = MonitorClock::now();

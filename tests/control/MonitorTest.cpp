@@ -406,6 +406,38 @@ TEST_F(CoreTest, ChangesStoredDuringTheStatusReadGoOutAfterIt) {
         EXPECT_EQ(e.args, std::vector<LONG>{5}) << describe(sink->events());
 }
 
+// The status race: the unit's own switch change and a client's put meet in one
+// status read, the put landing while xelsim holds back its reply to the read's
+// exchange for that switch. The client's change is the later one and must reach
+// the unit; lost, WaitSettled would take it as superseded by the unit's value and
+// answer 0 although it never went out.
+TEST_F(CoreTest, StatusReadNeverLosesAClientSwitchChange) {
+    startSim({"--delay-ms", "150"});
+    connectAndQuery();
+    struct Row {
+        const char* query;  // the status read's exchange the put lands in
+        const char* panel;  // the unit's own change before it
+        std::function<HRESULT()> put;
+        int XelsimDump::*unitField;
+        int want;
+    };
+    const Row rows[] = {
+        {"button", "button 3", [&] { return format->put_CurrentFormat(5); }, &XelsimDump::button, 6},
+        {"pin", "pin 7", [&] { return format->put_Pin(9); }, &XelsimDump::pin, 9},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.query);
+        ASSERT_EQ(sim->panel(r.panel), "ok");
+        const size_t m = mark();
+        ASSERT_TRUE(sim->waitForLog([&](const auto&) { return contains(sentSince(m), r.query); }))
+            << sim->diagnostics();
+        ASSERT_EQ(r.put(), S_OK);
+        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << sim->diagnostics();
+        EXPECT_EQ(sim->dump().*r.unitField, r.want) << "the status read lost a client's switch change\n"
+                                                    << sim->diagnostics();
+    }
+}
+
 TEST_F(CoreTest, LevelsLandInTheMeters) {
     startSim();
     ASSERT_EQ(sim->panel("vu 1 2 3 4 5 6 7 4095"), "ok");
