@@ -1,10 +1,12 @@
 #include "core/control/Monitor.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string>
 
 #include "core/control/CXel.h"
+#include "core/control/UnitNumbering.h"
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
@@ -166,7 +168,7 @@ Monitor::Outcome Monitor::clientChange() {
     }
     const int32_t current = format.currentFormat();
     if (current != sent_.format) {
-        if (send("button %X\r", current + 1) != S_OK) return fail();
+        if (send("button %X\r", unitNumber(current)) != S_OK) return fail();
         sent_.format = current;
         statusForced_ = true;
         return Outcome::Worked;
@@ -218,10 +220,10 @@ Monitor::Outcome Monitor::readStatus() {
     // sent value, and is pending.
     const int32_t current = format.currentFormat();
     const bool formatPending = current != sent_.format;
-    LONG value = sent_.format + 1;
+    LONG value = unitNumber(sent_.format);
     if (query("button\r", 1, &value) != S_OK) return fail();
-    if (value - 1 >= 0 && value - 1 <= 7) {
-        const int32_t found = value - 1;
+    if (const std::optional<int32_t> named = formatOfButton(value)) {
+        const int32_t found = *named;
         sent_.format = found;
         if (found != current && !formatPending && format.mirrorCurrentFormat(current, found)) {
             if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;

@@ -367,19 +367,52 @@ TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
     ScriptedUnit unit;
     connectAndQuery(unit.address());
     sink->clear();
-    unit.setReply("button", "9\r\n>");
-    unit.setReply("pin", "11\r\n>");  // 17: beyond the sixteen pins
-    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
-    unit.setReply("button", "\r\n>");
-    unit.setReply("pin", "0\r\n>");
-    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
-    LONG current = -1, pin = -1;
-    format->get_CurrentFormat(&current);
-    format->get_Pin(&pin);
-    EXPECT_EQ(current, 0);
-    EXPECT_EQ(pin, 1);
+    struct Replies {
+        const char* button;
+        const char* pin;
+    };
+    const Replies rows[] = {
+        {"9\r\n>", "11\r\n>"},  // beyond eight buttons and sixteen pins (17)
+        {"\r\n>", "0\r\n>"},
+        // The most negative LONG: a signed overflow on the way from the unit's
+        // button number to ours aborts the UBSan build.
+        {"80000000\r\n>", "80000000\r\n>"},
+    };
+    for (const Replies& r : rows) {
+        SCOPED_TRACE(std::string(r.button) + " / " + r.pin);
+        unit.setReply("button", r.button);
+        unit.setReply("pin", r.pin);
+        ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
+        LONG current = -1, pin = -1;
+        format->get_CurrentFormat(&current);
+        format->get_Pin(&pin);
+        EXPECT_EQ(current, 0);
+        EXPECT_EQ(pin, 1);
+    }
     EXPECT_TRUE(sink->events().empty()) << describe(sink->events());
     EXPECT_EQ(unit.commandCount("button 1"), 0) << "nothing was sent back to the unit";
+}
+
+// A CurrentFormat of 2147483647 goes to the unit as button 80000000 (the unit
+// refuses it, which is the unit's business), and a unit that answers 80000000
+// for the AES/EBU fallback byte reads as 0x7FFFFFFF: both steps between the
+// unit's numbering and ours wrap instead of overflowing.
+TEST_F(CoreTest, ExtremeNumbersFromClientsAndUnitsWrapWithoutSignedOverflow) {
+    ScriptedUnit unit;
+    unit.setReply("rdeep 0 2", "80000000\r\n>");
+    connectAndQuery(unit.address());
+    LONG fallback = 0;
+    ASSERT_EQ(xel->get_AESEBUFallback(&fallback), S_OK);
+    EXPECT_EQ(fallback, 0x7FFFFFFF);
+
+    ASSERT_EQ(format->put_CurrentFormat(2147483647), S_OK);
+    EXPECT_TRUE(unit.waitForCommandCount("button 80000000", 1)) << "signed overflow on a CurrentFormat put";
+    // The status read that follows starts from the sent value, 2147483647 + 1 on
+    // the unit's side; the unit answers button 1.
+    EXPECT_TRUE(sink->waitFor([](const auto& events) {
+        return std::find(events.begin(), events.end(), CoreEvent(xel::DISPID_InputChange, {0})) != events.end();
+    })) << describe(sink->events());
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered);
 }
 
 // A change the client stores while the status read's first exchange runs is
