@@ -352,15 +352,17 @@ TEST_F(CoreTest, FailedExchangeRaisesCommFailOnceThenIdles) {
     EXPECT_TRUE(sentSince(m).empty()) << "idle until the next Query";
 }
 
-TEST_F(CoreTest, FailedWriteIsReportedNotDropped) {
-    // A unit that refuses "wreep": the operator's change did not arrive.
+// A unit that refuses "wreep" three times: the operator's change did not arrive,
+// and a lost change must not pass for success.
+TEST_F(CoreTest, RefusedWreepIsALostChangeThatNeverPassesForSuccess) {
     ScriptedUnit unit;
     unit.setReply("wreep", "?\r\n>");
     connectAndQuery(unit.address());
     ASSERT_EQ(xel->put_PowerOnFormat(2), S_OK);
-    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
-    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
-    EXPECT_TRUE(unit.sawCommand("wreep 1 3")) << "format 2 + 1 with the unit's mode 1";
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "a refused wreep passed for success";
+    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << "a refused wreep passed for success\n"
+                                                             << describe(sink->events());
+    EXPECT_EQ(unit.commandCount("wreep 1 3"), 3) << "format 2 + 1 with the unit's mode 1, three attempts";
 }
 
 TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
