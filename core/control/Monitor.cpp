@@ -1,8 +1,8 @@
 #include "core/control/Monitor.h"
 
 #include <algorithm>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "core/control/CXel.h"
@@ -217,7 +217,8 @@ Monitor::Outcome Monitor::readStatus() {
     // the change goes out on the next pass. That includes a change stored after
     // this pass looked for client changes but before its own value is taken
     // here (during the "button" exchange, say): it already differs from the
-    // sent value, and is pending.
+    // sent value, and is pending. One landing between the check and the store
+    // is kept by the store being conditional.
     const int32_t current = format.currentFormat();
     const bool formatPending = current != sent_.format;
     LONG value = unitNumber(sent_.format);

@@ -401,12 +401,7 @@ TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
 // unit's numbering and ours wrap instead of overflowing.
 TEST_F(CoreTest, ExtremeNumbersFromClientsAndUnitsWrapWithoutSignedOverflow) {
     ScriptedUnit unit;
-    unit.setReply("rdeep 0 2", "80000000\r\n>");
     connectAndQuery(unit.address());
-    LONG fallback = 0;
-    ASSERT_EQ(xel->get_AESEBUFallback(&fallback), S_OK);
-    EXPECT_EQ(fallback, 0x7FFFFFFF);
-
     ASSERT_EQ(format->put_CurrentFormat(2147483647), S_OK);
     EXPECT_TRUE(unit.waitForCommandCount("button 80000000", 1)) << "signed overflow on a CurrentFormat put";
     // The status read that follows starts from the sent value, 2147483647 + 1 on
@@ -415,6 +410,12 @@ TEST_F(CoreTest, ExtremeNumbersFromClientsAndUnitsWrapWithoutSignedOverflow) {
         return std::find(events.begin(), events.end(), CoreEvent(xel::DISPID_InputChange, {0})) != events.end();
     })) << describe(sink->events());
     EXPECT_EQ(waitSettled(), xel::SettleAllAnswered);
+
+    unit.setReply("rdeep 0 2", "80000000\r\n>");
+    ASSERT_EQ(xel->Query(), S_OK);
+    LONG fallback = 0;
+    ASSERT_EQ(xel->get_AESEBUFallback(&fallback), S_OK);
+    EXPECT_EQ(fallback, 0x7FFFFFFF) << "a unit answering 80000000 for the fallback byte";
 }
 
 // A change the client stores while the status read's first exchange runs is
