@@ -1,15 +1,18 @@
 // The connection's side of a reply: the bytes a link delivers, in reads of any
 // size, collected up to the prompt, turned into text, judged as a refusal or not,
-// and read as TAB-separated hexadecimal values.
+// read as TAB-separated hexadecimal values, and taken from the unit's numbering
+// to ours.
 //
 // Input: [count][4 read sizes][the bytes the unit sends].
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/connection/Reply.h"
+#include "core/control/UnitNumbering.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/codepage/CodePage.h"
 
@@ -59,6 +62,15 @@ void checkReply(std::u16string_view reply, int count) {
         anyDigit = anyDigit || (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
     if (!anyDigit)
         for (LONG v : values) FUZZ_CHECK(v == kUntouched);
+    // Any value a unit sends steps between its numbering and ours and back
+    // unchanged (a signed overflow there aborts this build), and names a format
+    // only when it is one of the unit's eight buttons.
+    for (LONG v : values) {
+        FUZZ_CHECK(unitNumber(ourNumber(v)) == v);
+        const std::optional<int32_t> format = formatOfButton(v);
+        FUZZ_CHECK(format.has_value() == (v >= 1 && v <= 8));
+        if (format) FUZZ_CHECK(*format >= 0 && *format <= 7 && unitNumber(*format) == v);
+    }
     checkFirstFieldAgainstScanf(reply);
 }
 

@@ -106,6 +106,8 @@ void Connection::setAddress(std::u16string_view address) {
 
 Connection::Result Connection::connect() noexcept {
     try {
+        // Taken before anything else: a disconnect() from here on overlaps this connect.
+        const uint64_t disconnectsBefore = disconnects_.load();
         const std::u16string address = this->address();
         std::lock_guard lock(exchange_);
         if (slot_ != Slot::None) return {1, CommErrAlreadyConnected};
@@ -125,15 +127,21 @@ Connection::Result Connection::connect() noexcept {
         slot_ = Slot::Link;
         stale_ = false;
         connected_ = true;
+        // The flag is set before the count is checked: a disconnect() counted after
+        // this check clears the flag after it was set, and the handshake ends early.
+        const auto overlapped = [&] { return disconnects_.load() != disconnectsBefore; };
 
         CommErr result = CommErrNone;
-        if (writeLocked(u"checksum 1\r").status != 0) {
+        if (overlapped() || writeLocked(u"checksum 1\r").status != 0) {
             result = CommErrFailedConnect;
         } else {
             std::u16string reply;
             (void)readLocked(reply);  // the unit may answer either way; picver decides
             if (queryLocked(u"picver\r", 0, nullptr) != 0) result = CommErrUnitNotFound;
         }
+        // The operator asked for the link to go while it was coming up: that wins
+        // over whatever the handshake made of it.
+        if (overlapped()) result = CommErrFailedConnect;
         if (result != CommErrNone) {
             connected_ = false;
             closeLinkLocked();
@@ -146,6 +154,8 @@ Connection::Result Connection::connect() noexcept {
 }
 
 void Connection::disconnect() noexcept {
+    // Counted before the flag is cleared, so a connect() under way sees one or the other.
+    ++disconnects_;
     // Cleared first: an exchange in progress sees it and lets go of the lock.
     connected_ = false;
     std::lock_guard lock(exchange_);

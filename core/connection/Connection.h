@@ -11,6 +11,9 @@
 // - The connected flag is atomic. disconnect() clears it before it waits for
 //   the exchange lock, so an exchange in progress ends early with "not
 //   connected" instead of holding the close back for its full time-out.
+// - A disconnect() that overlaps a connect() wins: it counts itself before it
+//   clears the flag, and connect() fails (FailedConnect, no channel left) when
+//   that count moved while it was opening the link or shaking hands.
 // - The address has its own small lock and is never held across an exchange.
 // - The reply buffer of the library is shared by all connections and guarded
 //   by its own lock (lastReply()).
@@ -100,6 +103,8 @@ private:
     std::u16string address_ = u"COM1";
 
     std::atomic<bool> connected_{false};
+    // Counts disconnect() calls, so that a connect() can tell one overlapped it.
+    std::atomic<uint64_t> disconnects_{0};
 
     mutable std::mutex exchange_;
     Slot slot_ = Slot::None;

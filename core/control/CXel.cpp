@@ -255,8 +255,7 @@ HRESULT CXel::get_AESEBUFallback(LONG* pVal) noexcept {
 
 HRESULT CXel::put_AESEBUFallback(LONG newVal) noexcept {
     aesEbuFallback_.store(newVal);
-    // Wraps like the byte it becomes: a file or a client may hand in any value.
-    queueByte(kEepromAesEbuFallback, static_cast<LONG>(static_cast<uint32_t>(newVal) + 1u));
+    queueByte(kEepromAesEbuFallback, unitNumber(newVal));
     return S_OK;
 }
 
@@ -325,9 +324,9 @@ HRESULT CXel::queryUnit() noexcept {
     powerOnFormat_.store((b & 0x7F) - 1);
     powerOnMode_.store((b & 0x80) ? 0 : 1);
 
-    b = aesEbuFallback_.load() + 1;
+    b = unitNumber(aesEbuFallback_.load());
     if (ReadEeprom(kEepromAesEbuFallback, 1, &b) != S_OK) return 1;
-    aesEbuFallback_.store(b - 1);
+    aesEbuFallback_.store(ourNumber(b));
 
     b = filmReturnFormat_.load();
     if (ReadEeprom(kEepromFilmReturnFormat, 1, &b) != S_OK) return 1;

@@ -32,6 +32,7 @@
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
+#include "core/control/UnitNumbering.h"
 #include "core/control/XelStatus.h"
 #include "core/model/Module.h"
 #include "core/xelor.h"
@@ -113,10 +114,9 @@ inline constexpr uint16_t kEepromPowerOn = 0x001;         // bits 0-6 format + 1
 inline constexpr uint16_t kEepromAesEbuFallback = 0x002;  // fallback + 1
 inline constexpr uint16_t kEepromFilmReturnFormat = 0x20C;
 
-// The byte at address 1 for a power-on format and mode. Any value may come from a
-// client or a configuration file, so format + 1 wraps instead of overflowing.
+// The byte at address 1 for a power-on format and mode.
 constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {
-    return static_cast<LONG>(static_cast<uint32_t>(format) + 1u) | (mode == 0 ? 0x80 : 0);
+    return unitNumber(format) | (mode == 0 ? 0x80 : 0);
 }
 
 class CXel : public ImplTag<IID_CXelImpl>,

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "core/control/CXel.h"
+#include "core/control/UnitNumbering.h"
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
@@ -166,7 +168,7 @@ Monitor::Outcome Monitor::clientChange() {
     }
     const int32_t current = format.currentFormat();
     if (current != sent_.format) {
-        if (send("button %X\r", current + 1) != S_OK) return fail();
+        if (send("button %X\r", unitNumber(current)) != S_OK) return fail();
         sent_.format = current;
         statusForced_ = true;
         return Outcome::Worked;
@@ -215,16 +217,16 @@ Monitor::Outcome Monitor::readStatus() {
     // the change goes out on the next pass. That includes a change stored after
     // this pass looked for client changes but before its own value is taken
     // here (during the "button" exchange, say): it already differs from the
-    // sent value, and is pending.
+    // sent value, and is pending. One landing between the check and the store
+    // is kept by the store being conditional.
     const int32_t current = format.currentFormat();
     const bool formatPending = current != sent_.format;
-    LONG value = sent_.format + 1;
+    LONG value = unitNumber(sent_.format);
     if (query("button\r", 1, &value) != S_OK) return fail();
-    if (value - 1 >= 0 && value - 1 <= 7) {
-        const int32_t found = value - 1;
+    if (const std::optional<int32_t> named = formatOfButton(value)) {
+        const int32_t found = *named;
         sent_.format = found;
-        if (found != current && !formatPending && format.currentFormat() == current) {
-            format.setCurrentFormat(found);
+        if (found != current && !formatPending && format.mirrorCurrentFormat(current, found)) {
             if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;
         }
     }
@@ -236,8 +238,7 @@ Monitor::Outcome Monitor::readStatus() {
     if (query("pin\r", 1, &value) != S_OK) return fail();
     if (value >= 1 && value <= 16) {
         sent_.pin = value;
-        if (value != pin && !pinPending && format.pin() == pin) {
-            format.setPin(value);
+        if (value != pin && !pinPending && format.mirrorPin(pin, value)) {
             if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{value})) return Outcome::Gone;
         }
     }
@@ -250,8 +251,7 @@ Monitor::Outcome Monitor::readStatus() {
     if (query("digitalenable\r", 1, &value) != S_OK) return fail();
     const int32_t found = value == 0 ? 1 : 0;
     sent_.film = found;
-    if (found != film && !filmPending && format.film() == film) {
-        format.setFilm(found);
+    if (found != film && !filmPending && format.mirrorFilm(film, found)) {
         if (!core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1})) return Outcome::Gone;
     }
     statusTime_ = MonitorClock::now();

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/control/Monitor.h"
+#include "core/control/UnitNumbering.h"
 #include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
 #include "platform/codepage/CodePage.h"
@@ -336,7 +337,7 @@ HRESULT CFormat::Query() noexcept {
         // The unit numbers its buttons 1-8; anything else leaves the format as it is.
         LONG button = 0;
         if (askUnit(comm.get(), u"button\r", &button) != S_OK) return 1;
-        if (button >= 1 && button <= kFormatCount) currentFormat_.store(button - 1);
+        if (const auto named = formatOfButton(button)) currentFormat_.store(*named);
 
         // A failed "pin" or one without a value keeps the pin; the query goes on.
         LONG pin = pin_.load();

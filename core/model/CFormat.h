@@ -9,8 +9,8 @@
 //
 // Thread contract
 // - Automation members run on the client's thread (one at a time).
-// - The monitor thread may at any time use currentFormat()/setCurrentFormat(),
-//   pin()/setPin(), film()/setFilm() (atomics) and pending() (self-locking).
+// - The monitor thread may at any time use currentFormat()/mirrorCurrentFormat(),
+//   pin()/mirrorPin(), film()/mirrorFilm() (atomics) and pending() (self-locking).
 // - The configuration file uses the puts, SetFormatRecord and GetFormatRecord,
 //   which may run beside the monitor.
 // - Texts and records are guarded by the object's own mutex, never held across
@@ -109,12 +109,16 @@ public:
 
     // The live switches, for the monitor thread. CurrentFormat is 0-7, Pin the
     // unit's pin value, Film 1 in film (bypass) mode, else 0.
+    // A mirror stores the unit's value only while the switch still holds `seen`,
+    // in one step: a client put that lands in between is kept, and goes out.
     int32_t currentFormat() const noexcept { return currentFormat_.load(); }
-    void setCurrentFormat(int32_t v) noexcept { currentFormat_.store(v); }
+    bool mirrorCurrentFormat(int32_t seen, int32_t found) noexcept {
+        return currentFormat_.compare_exchange_strong(seen, found);
+    }
     int32_t pin() const noexcept { return pin_.load(); }
-    void setPin(int32_t v) noexcept { pin_.store(v); }
+    bool mirrorPin(int32_t seen, int32_t found) noexcept { return pin_.compare_exchange_strong(seen, found); }
     int32_t film() const noexcept { return film_.load(); }
-    void setFilm(int32_t v) noexcept { film_.store(v); }
+    bool mirrorFilm(int32_t seen, int32_t found) noexcept { return film_.compare_exchange_strong(seen, found); }
 
     PendingEepromWrites& pending() noexcept { return pending_; }
 

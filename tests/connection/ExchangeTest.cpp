@@ -132,7 +132,10 @@ TEST_F(Exchange, ASetipWithoutReplyIsDoneAfterOneAttempt) {
     EXPECT_EQ(peer.commands().size(), 3u);
 }
 
-TEST_F(Exchange, ALateReplyIsNotTakenForTheNextOne) {
+// The unit's replies do not say which command they answer: a reply that turns up
+// between a failed read and the next command is thrown away, or it would be paired
+// with that command, and every reply after it with the command before.
+TEST_F(Exchange, LateReplyIsNeverPairedWithTheWrongCommand) {
     peer.setScript([&](const std::string& cmd) {
         if (cmd == "first") return std::vector<Piece>{};
         return std::vector<Piece>{{"2\r\n>", 0}};
@@ -147,9 +150,9 @@ TEST_F(Exchange, ALateReplyIsNotTakenForTheNextOne) {
     std::this_thread::sleep_for(100ms);
     std::vector<LONG> v{0};
     EXPECT_EQ(comm.query(u"second\r", v), 0);
-    EXPECT_EQ(v[0], 2);
+    EXPECT_EQ(v[0], 2) << "the late reply was paired with the wrong command";
     EXPECT_EQ(comm.query(u"third\r", v), 0);
-    EXPECT_EQ(v[0], 2);
+    EXPECT_EQ(v[0], 2) << "the late reply was paired with the wrong command";
 }
 
 TEST_F(Exchange, AReplyThatFillsTheBufferWithoutPromptFailsAndIsDiscarded) {

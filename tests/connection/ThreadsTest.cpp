@@ -1,13 +1,16 @@
 // Two threads sharing one connection, as the client and the monitor do: every
-// reply must belong to its own command.
+// reply must belong to its own command, and a Disconnect overlapping a Connect
+// leaves the object disconnected.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "tests/connection/CommFixture.h"
 #include "tests/connection/ScriptedPeer.h"
+#include "tests/support/XelsimProcess.h"
 
 namespace {
 
@@ -60,6 +63,61 @@ TEST(ExchangeThreads, TwoThreadsNeverMixUpReplies) {
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(peer.commands().size(), 2u + 2 * kPerThread) << "each query answered at its first attempt";
+}
+
+using xeltest::XelsimLogEntry;
+using xeltest::XelsimProcess;
+using LogMoment = std::function<bool(const std::vector<XelsimLogEntry>&)>;
+
+// Connects on a second thread, calls Disconnect once xelsim's log shows `moment`,
+// and checks that the Disconnect won: Connect failed as a failed handshake does,
+// the object is disconnected and its slot is free for the next Connect.
+void disconnectWhileConnecting(XelsimProcess& sim, const LogMoment& moment, const std::string& when) {
+    SCOPED_TRACE(when);
+    xeltest::CommHandle comm;
+    comm.setAddress(sim.address());
+    HRESULT status = -1;
+    xel::CommErr error = xel::CommErrCheck;
+    std::thread connecting([&] { error = comm.connect(&status); });
+    const bool reached = sim.waitForLog(moment);
+    comm->Disconnect();
+    connecting.join();
+    ASSERT_TRUE(reached) << sim.diagnostics();
+
+    EXPECT_EQ(status, 1) << "a Disconnect during Connect left a false connected";
+    EXPECT_EQ(error, xel::CommErrFailedConnect);
+    EXPECT_FALSE(comm.connected()) << "a Disconnect during Connect left a false connected";
+    xel::CommErr writeError = xel::CommErrCheck;
+    EXPECT_EQ(comm.write(u"mute\r", &writeError), 2250);
+    EXPECT_EQ(writeError, xel::CommErrNotConnected);
+    EXPECT_NE(comm.connect(), xel::CommErrAlreadyConnected) << "the overlapped Connect left its channel behind";
+}
+
+TEST(ExchangeThreads, DisconnectDuringConnectLeavesNoFalseConnected) {
+    {
+        XelsimProcess sim;
+        // The link is accepted; the host now waits out the settle before "checksum 1".
+        disconnectWhileConnecting(
+            sim,
+            [](const auto& log) {
+                for (const auto& e : log)
+                    if (e.event == "connect") return true;
+                return false;
+            },
+            "during the settle after the TCP connect");
+    }
+    {
+        // The reply to "checksum 1" is held back well beyond the time the handshake waits.
+        XelsimProcess sim({"--delay-ms", "2000"});
+        disconnectWhileConnecting(
+            sim,
+            [](const auto& log) {
+                for (const auto& e : log)
+                    if (e.dir == "rx" && e.text == "checksum 1") return true;
+                return false;
+            },
+            "while the unit holds its reply to \"checksum 1\"");
+    }
 }
 
 }  // namespace

@@ -352,34 +352,70 @@ TEST_F(CoreTest, FailedExchangeRaisesCommFailOnceThenIdles) {
     EXPECT_TRUE(sentSince(m).empty()) << "idle until the next Query";
 }
 
-TEST_F(CoreTest, FailedWriteIsReportedNotDropped) {
-    // A unit that refuses "wreep": the operator's change did not arrive.
+// A unit that refuses "wreep" three times: the operator's change did not arrive,
+// and a lost change must not pass for success.
+TEST_F(CoreTest, RefusedWreepIsALostChangeThatNeverPassesForSuccess) {
     ScriptedUnit unit;
     unit.setReply("wreep", "?\r\n>");
     connectAndQuery(unit.address());
     ASSERT_EQ(xel->put_PowerOnFormat(2), S_OK);
-    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed);
-    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
-    EXPECT_TRUE(unit.sawCommand("wreep 1 3")) << "format 2 + 1 with the unit's mode 1";
+    EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "a refused wreep passed for success";
+    EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << "a refused wreep passed for success\n"
+                                                             << describe(sink->events());
+    EXPECT_EQ(unit.commandCount("wreep 1 3"), 3) << "format 2 + 1 with the unit's mode 1, three attempts";
 }
 
 TEST_F(CoreTest, OutOfRangeOrEmptyStatusRepliesChangeNothing) {
     ScriptedUnit unit;
     connectAndQuery(unit.address());
     sink->clear();
-    unit.setReply("button", "9\r\n>");
-    unit.setReply("pin", "11\r\n>");  // 17: beyond the sixteen pins
-    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
-    unit.setReply("button", "\r\n>");
-    unit.setReply("pin", "0\r\n>");
-    ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
-    LONG current = -1, pin = -1;
-    format->get_CurrentFormat(&current);
-    format->get_Pin(&pin);
-    EXPECT_EQ(current, 0);
-    EXPECT_EQ(pin, 1);
+    struct Replies {
+        const char* button;
+        const char* pin;
+    };
+    const Replies rows[] = {
+        {"9\r\n>", "11\r\n>"},  // beyond eight buttons and sixteen pins (17)
+        {"\r\n>", "0\r\n>"},
+        // The most negative LONG: a signed overflow on the way from the unit's
+        // button number to ours aborts the UBSan build.
+        {"80000000\r\n>", "80000000\r\n>"},
+    };
+    for (const Replies& r : rows) {
+        SCOPED_TRACE(std::string(r.button) + " / " + r.pin);
+        unit.setReply("button", r.button);
+        unit.setReply("pin", r.pin);
+        ASSERT_TRUE(unit.waitForCommandCount("digitalenable", unit.commandCount("digitalenable") + 2));
+        LONG current = -1, pin = -1;
+        format->get_CurrentFormat(&current);
+        format->get_Pin(&pin);
+        EXPECT_EQ(current, 0);
+        EXPECT_EQ(pin, 1);
+    }
     EXPECT_TRUE(sink->events().empty()) << describe(sink->events());
     EXPECT_EQ(unit.commandCount("button 1"), 0) << "nothing was sent back to the unit";
+}
+
+// A CurrentFormat of 2147483647 goes to the unit as button 80000000 (the unit
+// refuses it, which is the unit's business), and a unit that answers 80000000
+// for the AES/EBU fallback byte reads as 0x7FFFFFFF: both steps between the
+// unit's numbering and ours wrap instead of overflowing.
+TEST_F(CoreTest, ExtremeNumbersFromClientsAndUnitsWrapWithoutSignedOverflow) {
+    ScriptedUnit unit;
+    connectAndQuery(unit.address());
+    ASSERT_EQ(format->put_CurrentFormat(2147483647), S_OK);
+    EXPECT_TRUE(unit.waitForCommandCount("button 80000000", 1)) << "signed overflow on a CurrentFormat put";
+    // The status read that follows starts from the sent value, 2147483647 + 1 on
+    // the unit's side; the unit answers button 1.
+    EXPECT_TRUE(sink->waitFor([](const auto& events) {
+        return std::find(events.begin(), events.end(), CoreEvent(xel::DISPID_InputChange, {0})) != events.end();
+    })) << describe(sink->events());
+    EXPECT_EQ(waitSettled(), xel::SettleAllAnswered);
+
+    unit.setReply("rdeep 0 2", "80000000\r\n>");
+    ASSERT_EQ(xel->Query(), S_OK);
+    LONG fallback = 0;
+    ASSERT_EQ(xel->get_AESEBUFallback(&fallback), S_OK);
+    EXPECT_EQ(fallback, 0x7FFFFFFF) << "a unit answering 80000000 for the fallback byte";
 }
 
 // A change the client stores while the status read's first exchange runs is
@@ -404,6 +440,38 @@ TEST_F(CoreTest, ChangesStoredDuringTheStatusReadGoOutAfterIt) {
     EXPECT_TRUE(sink->eventsOf(xel::DISPID_ModeChange).empty()) << describe(sink->events());
     for (const CoreEvent& e : sink->eventsOf(xel::DISPID_AutomationChange))
         EXPECT_EQ(e.args, std::vector<LONG>{5}) << describe(sink->events());
+}
+
+// The status race: the unit's own switch change and a client's put meet in one
+// status read, the put landing while xelsim holds back its reply to the read's
+// exchange for that switch. The client's change is the later one and must reach
+// the unit; lost, WaitSettled would take it as superseded by the unit's value and
+// answer 0 although it never went out.
+TEST_F(CoreTest, StatusReadNeverLosesAClientSwitchChange) {
+    startSim({"--delay-ms", "150"});
+    connectAndQuery();
+    struct Row {
+        const char* query;  // the status read's exchange the put lands in
+        const char* panel;  // the unit's own change before it
+        std::function<HRESULT()> put;
+        int XelsimDump::*unitField;
+        int want;
+    };
+    const Row rows[] = {
+        {"button", "button 3", [&] { return format->put_CurrentFormat(5); }, &XelsimDump::button, 6},
+        {"pin", "pin 7", [&] { return format->put_Pin(9); }, &XelsimDump::pin, 9},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.query);
+        ASSERT_EQ(sim->panel(r.panel), "ok");
+        const size_t m = mark();
+        ASSERT_TRUE(sim->waitForLog([&](const auto&) { return contains(sentSince(m), r.query); }))
+            << sim->diagnostics();
+        ASSERT_EQ(r.put(), S_OK);
+        EXPECT_EQ(waitSettled(), xel::SettleAllAnswered) << sim->diagnostics();
+        EXPECT_EQ(sim->dump().*r.unitField, r.want) << "the status read lost a client's switch change\n"
+                                                    << sim->diagnostics();
+    }
 }
 
 TEST_F(CoreTest, LevelsLandInTheMeters) {

@@ -22,7 +22,8 @@ std::vector<Piece> ScriptedUnit::answer(Replies& replies, const std::string& com
     words >> keyword;
     {
         std::lock_guard lock(replies.mutex);
-        const auto it = replies.byKeyword.find(keyword);
+        auto it = replies.byKeyword.find(command);
+        if (it == replies.byKeyword.end()) it = replies.byKeyword.find(keyword);
         if (it != replies.byKeyword.end()) {
             if (it->second.bytes.empty()) return {};
             return {{it->second.bytes, it->second.delayMs}};

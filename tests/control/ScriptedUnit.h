@@ -23,7 +23,8 @@ public:
     const std::string& address() const { return peer_.address(); }
 
     // From now on, commands whose first word is `keyword` get `reply` (empty:
-    // no answer at all) after `delayMs`.
+    // no answer at all) after `delayMs`. A whole command ("rdeep 0 2") as the
+    // keyword takes precedence over its first word.
     void setReply(const std::string& keyword, std::string reply, int delayMs = 0);
 
     std::vector<std::string> commands() const { return peer_.commands(); }

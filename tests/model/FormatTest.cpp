@@ -228,7 +228,7 @@ TEST(FormatQueryReplies, ButtonPinAndDigitalEnableRules) {
         SharedLink link(peer.address());
         ASSERT_TRUE(link.connected());
         auto f = make<CFormat>();
-        f->setCurrentFormat(4);
+        ASSERT_EQ(f->put_CurrentFormat(4), S_OK);
         EXPECT_EQ(f->Query(), c.status) << "button " << c.button;
         EXPECT_EQ(f->currentFormat(), c.currentFormat) << "button " << c.button;
         EXPECT_EQ(f->pin(), c.pin_) << "pin " << c.pin;
