@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "tests/support/CoreRegistration.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
 #include "tests/xelctl/XelctlRun.h"
 #include "tools/xelctl/Commands.h"
@@ -191,6 +192,41 @@ TEST_F(XelctlFirmware, ADownloadWithNoBootloaderFailsCleanlyWithTheConsolesLines
     EXPECT_EQ(r.out.find("completed successfully"), std::string::npos) << r.describe();
     EXPECT_NE(r.err.find("ready to receive firmware"), std::string::npos) << r.describe();
     fs::remove(stateRoot() + "/ports/COM7");
+}
+
+// A user who never registered the core, relying on the machine's registration,
+// meets a serial device that is not theirs to open.
+TEST(XelctlAccess, ASerialDeviceWithoutPermissionIsReportedWithTheFix) {
+    std::vector<std::string> asOtherUser;
+    if (::geteuid() == 0) {
+        // Root may open anything: the program runs as nobody instead.
+        if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without /usr/bin/setpriv";
+        asOtherUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    const std::string regsvr = binDir() + "/regsvr";
+    ASSERT_EQ(std::system(("'" + regsvr + "' --machine '" + coreLibraryPath() + "' >/dev/null").c_str()), 0);
+
+    ScratchDir home;
+    fs::permissions(home.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    const std::string device = home.file("ttyLocked");
+    std::ofstream(device) << "";
+    fs::permissions(device, asOtherUser.empty() ? fs::perms::none : fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(home.path() + "/xelor/ports");
+    fs::create_symlink(device, home.path() + "/xelor/ports/COM9");
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + home.path()};
+
+    XelctlResult r = runXelctl({"-a", "COM9", "query"}, {}, env, asOtherUser);
+    EXPECT_EQ(r.exitCode, 1) << r.describe();
+    EXPECT_NE(r.err.find("no permission to open " + device), std::string::npos) << r.describe();
+    EXPECT_NE(r.err.find("dialout group"), std::string::npos) << r.describe();
+
+    // Once it may be opened, the failure is another one, without that advice.
+    fs::permissions(device, fs::perms::all);
+    r = runXelctl({"-a", "COM9", "query"}, {}, env, asOtherUser);
+    EXPECT_EQ(r.exitCode, 1) << r.describe();
+    EXPECT_EQ(r.err.find("dialout"), std::string::npos) << r.describe();
+    (void)std::system(("'" + regsvr + "' --machine -u '" + coreLibraryPath() + "' >/dev/null").c_str());
 }
 
 class XelctlPorts : public ::testing::Test {
