@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/objrt/objrt.h"
+#include "xelor/version.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ int usage(std::FILE* to, int code) {
   std::fprintf(to,
                "usage: regsvr [-u] LIBRARY\n"
                "  registers the in-process server LIBRARY (calls its DllRegisterServer)\n"
-               "  -u  unregisters it instead (calls its DllUnregisterServer)\n");
+               "  -u  unregisters it instead (calls its DllUnregisterServer)\n"
+               "  --version  shows the suite's version\n");
   return code;
 }
 
@@ -43,6 +45,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) return usage(stdout, kDone);
+    if (!std::strcmp(a, "--version")) {
+      // Installed as xelor-regsvr, built as regsvr: the name it was started by.
+      const char* slash = std::strrchr(argv[0], '/');
+      std::printf("%s %s\n", slash ? slash + 1 : argv[0], XELOR_VERSION);
+      return kDone;
+    }
     if (!std::strcmp(a, "-u") || !std::strcmp(a, "/u")) {
       unregister = true;
     } else if (a[0] == '-' && a[1] != '\0') {
