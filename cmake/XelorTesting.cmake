@@ -9,7 +9,9 @@
 #   console   Qt console tests (offscreen)
 #   faults    fault-injection suite against xelsim
 #   soak      long run, only through `make soak`
-# Every test gets its own empty XDG_CONFIG_HOME so it never touches the user's state.
+# Every test gets its own empty XDG_CONFIG_HOME so it never touches the user's state,
+# and its own empty XELOR_SYSTEM_ROOT so what a package installed on this machine
+# (machine registry, /etc/xelor/ports) never leaks into it.
 function(xelor_add_test)
   cmake_parse_arguments(T "OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -21,11 +23,12 @@ function(xelor_add_test)
     set(T_TIMEOUT 300)
   endif()
   set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
-  # A fresh, empty state folder for every run.
+  set(sysroot ${CMAKE_BINARY_DIR}/test-system/${T_NAME})
+  # Fresh, empty state folders for every run.
   add_test(NAME ${T_NAME}
-           COMMAND /bin/sh -c "rm -rf '${home}' && mkdir -p '${home}' && exec \"$0\" \"$@\"" $<TARGET_FILE:${T_NAME}> ${T_ARGS})
+           COMMAND /bin/sh -c "rm -rf '${home}' '${sysroot}' && mkdir -p '${home}' '${sysroot}' && exec \"$0\" \"$@\"" $<TARGET_FILE:${T_NAME}> ${T_ARGS})
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "XDG_CONFIG_HOME=${home};QT_QPA_PLATFORM=offscreen")
+    ENVIRONMENT "XDG_CONFIG_HOME=${home};XELOR_SYSTEM_ROOT=${sysroot};QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -26,8 +26,10 @@ const fs::path& stateFolder() {
     static const fs::path f = [] {
         const fs::path home = xel::fuzz::scratchFolder() / "config";
         fs::create_directories(home / "xelor");
-        // The registry lives in $XDG_CONFIG_HOME/xelor.
+        // The registry lives in $XDG_CONFIG_HOME/xelor; an empty machine layer
+        // of its own keeps a registry installed on this machine out of the checks.
         ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+        ::setenv("XELOR_SYSTEM_ROOT", (xel::fuzz::scratchFolder() / "system").c_str(), 1);
         return home / "xelor";
     }();
     return f;

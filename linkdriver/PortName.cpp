@@ -1,8 +1,8 @@
 #include "linkdriver/PortName.h"
 
-#include <dirent.h>
+#include "platform/machine/MachinePaths.h"
+
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -10,28 +10,6 @@
 namespace xel::link {
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    // lstat: a mapping whose target is gone still names the port the user chose,
-    // and must fail to open rather than fall through to another device.
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The entry of `dir` equal to `name` ignoring case, or empty.
-std::string findIgnoringCase(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return {};
-    std::string found;
-    while (dirent* e = ::readdir(d)) {
-        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-            found = e->d_name;
-            break;
-        }
-    }
-    ::closedir(d);
-    return found;
-}
 
 // n of "COMn" with n >= 1, else 0.
 unsigned comNumber(std::string_view name) {
@@ -60,15 +38,7 @@ std::string resolvePortName(std::string_view name) {
     const std::string text(name);
     const bool isPath = text.find('/') != std::string::npos;
 
-    if (!isPath && text != "." && text != "..") {
-        const std::string state = userStateDir();
-        if (!state.empty()) {
-            const std::string ports = state + "/ports";
-            if (exists(ports + "/" + text)) return ports + "/" + text;
-            const std::string other = findIgnoringCase(ports, text);
-            if (!other.empty()) return ports + "/" + other;
-        }
-    }
+    if (std::string mapped = machine::mappedPort(userStateDir(), text); !mapped.empty()) return mapped;
     if (const unsigned n = comNumber(text)) return "/dev/ttyS" + std::to_string(n - 1);
     if (isPath) return text;
     return "/dev/" + text;

@@ -11,8 +11,9 @@ namespace xel::link {
 std::string userStateDir();
 
 // The device path for a port name, tried in this order:
-//   1. <state folder>/ports/<NAME> if it exists (normally a symlink to a device);
-//      a name that only differs in case is also taken, exact case first;
+//   1. <state folder>/ports/<NAME> if it exists (normally a symlink to a device),
+//      else the machine-wide /etc/xelor/ports/<NAME>; in each folder a name that
+//      only differs in case is also taken, exact case first;
 //   2. COMn (any case, n >= 1) -> /dev/ttyS(n-1);
 //   3. a name containing '/' as given;
 //   4. /dev/<NAME>.

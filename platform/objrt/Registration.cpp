@@ -180,6 +180,8 @@ HRESULT ObjUnregisterAppId(const GUID* appId, const char* moduleFileName) noexce
   });
 }
 
+void ObjUseMachineRegistry() noexcept { xel::registry::selectLayer(xel::registry::Layer::Machine); }
+
 size_t ObjModulePath(const void* address, char* buf, size_t cap) noexcept {
   Dl_info info{};
   if (!address || !dladdr(address, &info) || !info.dli_fname) {

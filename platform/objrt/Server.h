@@ -61,6 +61,11 @@ XEL_EXPORT HRESULT ObjUnregisterTypeLib(const xel::objrt::TypeLibDesc* lib) noex
 // The AppID key itself is never removed.
 XEL_EXPORT HRESULT ObjRegisterAppId(const GUID* appId, const char* name, const char* moduleFileName) noexcept;
 XEL_EXPORT HRESULT ObjUnregisterAppId(const GUID* appId, const char* moduleFileName) noexcept;
+// Sends the registration calls above (of every library in this process) to the
+// machine-wide registry instead of the user's: the registration tool calls it
+// before a library's DllRegisterServer runs. The registry lives inside this
+// runtime, so the choice must be made through it.
+XEL_EXPORT void ObjUseMachineRegistry() noexcept;
 // The full path of the shared library (or program) containing address,
 // copied into buf (cap bytes, the NUL included); returns the full length, 0
 // when unknown.

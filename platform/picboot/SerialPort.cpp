@@ -1,6 +1,7 @@
 #include "platform/picboot/SerialPort.h"
 
-#include <dirent.h>
+#include "platform/machine/MachinePaths.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <strings.h>
@@ -32,31 +33,6 @@ std::string configRoot() {
     const char* home = std::getenv("HOME");
     if (home && home[0] != '\0') return std::string(home) + "/.config/xelor";
     return {};
-}
-
-bool entryExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// A mapped name in R/ports, exact first, then ignoring case.
-std::string mappedPort(std::string_view name) {
-    const std::string root = configRoot();
-    if (root.empty()) return {};
-    const std::string folder = root + "/ports";
-    const std::string exact = folder + "/" + std::string(name);
-    if (entryExists(exact)) return exact;
-    std::string found;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(dir)) {
-            if (::strcasecmp(e->d_name, std::string(name).c_str()) == 0) {
-                found = folder + "/" + e->d_name;
-                break;
-            }
-        }
-        ::closedir(dir);
-    }
-    return found;
 }
 
 // COMn with n >= 1, any letter case: n - 1, else -1.
@@ -98,7 +74,7 @@ std::string resolvePortName(std::string_view name) {
     if (name.empty()) return {};
     if (name.find('/') != std::string_view::npos) return std::string(name);
     if (name == "." || name == "..") return {};
-    if (std::string mapped = mappedPort(name); !mapped.empty()) return mapped;
+    if (std::string mapped = machine::mappedPort(configRoot(), name); !mapped.empty()) return mapped;
     if (const long n = comNumber(name); n >= 0) return "/dev/ttyS" + std::to_string(n);
     return "/dev/" + std::string(name);
 }

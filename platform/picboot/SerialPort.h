@@ -13,8 +13,9 @@ namespace xel::picboot {
 using Clock = std::chrono::steady_clock;
 
 // Where a port name leads: $R/ports/<NAME> when it exists (R is
-// $XDG_CONFIG_HOME/xelor when that is absolute, else $HOME/.config/xelor; an
-// exact name first, then one that differs only in case); else COMn ->
+// $XDG_CONFIG_HOME/xelor when that is absolute, else $HOME/.config/xelor),
+// else the machine-wide /etc/xelor/ports/<NAME> (in each an exact name first,
+// then one that differs only in case); else COMn ->
 // /dev/ttyS(n-1); else a name containing '/' as given; else /dev/<NAME>.
 std::string resolvePortName(std::string_view name);
 

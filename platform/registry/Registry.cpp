@@ -4,6 +4,7 @@
 #include "platform/registry/RegistryFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <locale.h>
 #include <utility>
 #include <wctype.h>
@@ -15,6 +16,8 @@ using nlohmann::json;
 struct Editor::State {
   json* doc = nullptr;
   bool changed = false;
+  // An edit of the machine file: per-user settings have no place there.
+  bool classesOnly = false;
 };
 
 namespace {
@@ -206,6 +209,11 @@ Status findValue(const Editor::State& st, Root root, std::string_view key, std::
 // from inside the callback works on it instead of waiting for its own lock.
 thread_local Editor::State* tActive = nullptr;
 
+std::atomic<Layer> gLayer{Layer::User};
+
+// The file a change of root goes to.
+Layer layerFor(Root root) { return root == Root::CurrentUser ? Layer::User : gLayer.load(); }
+
 class ActiveScope {
 public:
   explicit ActiveScope(Editor::State* st) : saved_(tActive) { tActive = st; }
@@ -220,17 +228,17 @@ private:
 // Runs fn on the current file under the exclusive lock and saves if it changed
 // something. fn must leave the state untouched when it fails.
 template <class Fn>
-Status change(Fn&& fn) {
+Status change(Layer layer, Fn&& fn) {
   try {
     if (tActive != nullptr) {
       Editor editor(tActive);
       return fn(editor);
     }
-    detail::FileSession session;
+    detail::FileSession session(layer);
     if (session.open(detail::FileSession::Mode::Exclusive) != detail::FileSession::Open::Ok) {
       return Status::IoError;
     }
-    Editor::State st{&session.doc()};
+    Editor::State st{&session.doc(), false, layer == Layer::Machine};
     Status result;
     {
       ActiveScope scope(&st);
@@ -271,6 +279,38 @@ bool inspect(Fn&& fn) {
   }
 }
 
+// Runs fn on the machine file's classes when a read of root goes on to the
+// machine layer: outside an edit, for HKEY_CLASSES_ROOT. False otherwise, or
+// when the file could not be looked at.
+template <class Fn>
+bool inspectMachine(Root root, Fn&& fn) {
+  if (root != Root::ClassesRoot || tActive != nullptr) return false;
+  try {
+    const std::shared_ptr<json> doc = detail::machineDocument();
+    Editor::State st{doc.get()};
+    const Editor editor(&st);
+    fn(editor);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// A value read: the user's, else the machine's. A user file that cannot be read
+// leaves the machine's registration usable (a service without a home folder).
+template <class Read>
+Status readLayered(Root root, Read&& read) {
+  Status s = Status::IoError;
+  (void)inspect([&](const Editor& e) { s = read(e); });
+  if (s == Status::NotFound || s == Status::IoError) {
+    Status m = Status::IoError;
+    if (inspectMachine(root, [&](const Editor& e) { m = read(e); }) && (m == Status::Ok || s == Status::NotFound)) {
+      s = m;
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 const char* toString(Status s) {
@@ -287,9 +327,11 @@ const char* toString(Status s) {
 
 // ---- Editor --------------------------------------------------------------
 
+bool Editor::refused(Root root) const { return state_->classesOnly && root == Root::CurrentUser; }
+
 Status Editor::createKey(Root root, std::string_view key) {
   std::vector<std::string_view> parts;
-  if (!splitPath(key, parts)) return Status::InvalidName;
+  if (refused(root) || !splitPath(key, parts)) return Status::InvalidName;
   bool created = false;
   makeKey(*state_->doc, root, parts, created);
   state_->changed |= created;
@@ -298,20 +340,23 @@ Status Editor::createKey(Root root, std::string_view key) {
 
 bool Editor::keyExists(Root root, std::string_view key) const {
   std::vector<std::string_view> parts;
-  return splitPath(key, parts) && findKey(*state_->doc, root, parts) != nullptr;
+  return !refused(root) && splitPath(key, parts) && findKey(*state_->doc, root, parts) != nullptr;
 }
 
 Status Editor::setString(Root root, std::string_view key, std::string_view name, std::string_view value) {
   // A NUL would end the text for any reader that takes it as a C string.
+  if (refused(root)) return Status::InvalidName;
   if (!cp::isValidUtf8(value) || value.find('\0') != std::string_view::npos) return Status::InvalidData;
   return setValue(*state_, root, key, name, "REG_SZ", json(value));
 }
 
 Status Editor::setDword(Root root, std::string_view key, std::string_view name, uint32_t value) {
+  if (refused(root)) return Status::InvalidName;
   return setValue(*state_, root, key, name, "REG_DWORD", json(value));
 }
 
 Status Editor::readString(Root root, std::string_view key, std::string_view name, std::string& out) const {
+  if (refused(root)) return Status::InvalidName;
   const json* value = nullptr;
   const Status s = findValue(*state_, root, key, name, value);
   if (s != Status::Ok) return s;
@@ -321,6 +366,7 @@ Status Editor::readString(Root root, std::string_view key, std::string_view name
 }
 
 Status Editor::readDword(Root root, std::string_view key, std::string_view name, uint32_t& out) const {
+  if (refused(root)) return Status::InvalidName;
   const json* value = nullptr;
   const Status s = findValue(*state_, root, key, name, value);
   if (s != Status::Ok) return s;
@@ -343,7 +389,7 @@ std::optional<uint32_t> Editor::getDword(Root root, std::string_view key, std::s
 
 std::vector<std::string> Editor::subkeys(Root root, std::string_view key) const {
   std::vector<std::string_view> parts;
-  if (!splitPath(key, parts)) return {};
+  if (refused(root) || !splitPath(key, parts)) return {};
   const json* node = findKey(*state_->doc, root, parts);
   if (node == nullptr || !node->contains("keys")) return {};
   std::vector<std::pair<std::u32string, std::string>> sorted;
@@ -357,7 +403,7 @@ std::vector<std::string> Editor::subkeys(Root root, std::string_view key) const 
 
 std::vector<ValueInfo> Editor::values(Root root, std::string_view key) const {
   std::vector<std::string_view> parts;
-  if (!splitPath(key, parts)) return {};
+  if (refused(root) || !splitPath(key, parts)) return {};
   const json* node = findKey(*state_->doc, root, parts);
   if (node == nullptr || !node->contains("values")) return {};
   std::vector<ValueInfo> out;
@@ -383,7 +429,7 @@ std::vector<ValueInfo> Editor::values(Root root, std::string_view key) const {
 
 Status Editor::deleteValue(Root root, std::string_view key, std::string_view name) {
   std::vector<std::string_view> parts;
-  if (!splitPath(key, parts) || !validName(name, kMaxValueNameChars)) return Status::InvalidName;
+  if (refused(root) || !splitPath(key, parts) || !validName(name, kMaxValueNameChars)) return Status::InvalidName;
   json* node = findKey(*state_->doc, root, parts);
   if (node == nullptr || !node->contains("values")) return Status::NotFound;
   json& values = (*node)["values"];
@@ -399,7 +445,7 @@ Status Editor::deleteValue(Root root, std::string_view key, std::string_view nam
 
 Status Editor::deleteKey(Root root, std::string_view key) {
   std::vector<std::string_view> parts;
-  if (!splitPath(key, parts) || parts.empty()) return Status::InvalidName;
+  if (refused(root) || !splitPath(key, parts) || parts.empty()) return Status::InvalidName;
   const std::string_view last = parts.back();
   parts.pop_back();
   json* parent = findKey(*state_->doc, root, parts);
@@ -436,7 +482,7 @@ Status edit(const std::function<Status(Editor&)>& fn) {
       return Status::IoError;
     }
   }
-  return change([&](Editor& e) {
+  return change(gLayer.load(), [&](Editor& e) {
     try {
       return fn(e);
     } catch (...) {
@@ -447,33 +493,30 @@ Status edit(const std::function<Status(Editor&)>& fn) {
 }
 
 Status createKey(Root root, std::string_view key) {
-  return change([&](Editor& e) { return e.createKey(root, key); });
+  return change(layerFor(root), [&](Editor& e) { return e.createKey(root, key); });
 }
 
 bool keyExists(Root root, std::string_view key) {
   bool exists = false;
   (void)inspect([&](const Editor& e) { exists = e.keyExists(root, key); });
+  if (!exists) (void)inspectMachine(root, [&](const Editor& e) { exists = e.keyExists(root, key); });
   return exists;
 }
 
 Status setString(Root root, std::string_view key, std::string_view name, std::string_view value) {
-  return change([&](Editor& e) { return e.setString(root, key, name, value); });
+  return change(layerFor(root), [&](Editor& e) { return e.setString(root, key, name, value); });
 }
 
 Status setDword(Root root, std::string_view key, std::string_view name, uint32_t value) {
-  return change([&](Editor& e) { return e.setDword(root, key, name, value); });
+  return change(layerFor(root), [&](Editor& e) { return e.setDword(root, key, name, value); });
 }
 
 Status readString(Root root, std::string_view key, std::string_view name, std::string& out) {
-  Status s = Status::IoError;
-  (void)inspect([&](const Editor& e) { s = e.readString(root, key, name, out); });
-  return s;
+  return readLayered(root, [&](const Editor& e) { return e.readString(root, key, name, out); });
 }
 
 Status readDword(Root root, std::string_view key, std::string_view name, uint32_t& out) {
-  Status s = Status::IoError;
-  (void)inspect([&](const Editor& e) { s = e.readDword(root, key, name, out); });
-  return s;
+  return readLayered(root, [&](const Editor& e) { return e.readDword(root, key, name, out); });
 }
 
 std::optional<std::string> getString(Root root, std::string_view key, std::string_view name) {
@@ -491,21 +534,44 @@ std::optional<uint32_t> getDword(Root root, std::string_view key, std::string_vi
 std::vector<std::string> subkeys(Root root, std::string_view key) {
   std::vector<std::string> out;
   (void)inspect([&](const Editor& e) { out = e.subkeys(root, key); });
+  std::vector<std::string> machine;
+  (void)inspectMachine(root, [&](const Editor& e) { machine = e.subkeys(root, key); });
+  if (machine.empty()) return out;
+  // The union, in enumeration order; a name in both is listed as the user wrote it.
+  std::vector<std::pair<std::u32string, std::string>> merged;
+  for (auto& name : out) merged.emplace_back(fold(name), std::move(name));
+  for (auto& name : machine) {
+    const bool mine = std::any_of(merged.begin(), merged.end(), [&](const auto& m) { return sameName(m.second, name); });
+    if (!mine) merged.emplace_back(fold(name), std::move(name));
+  }
+  std::stable_sort(merged.begin(), merged.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  out.clear();
+  for (auto& entry : merged) out.push_back(std::move(entry.second));
   return out;
 }
 
 std::vector<ValueInfo> values(Root root, std::string_view key) {
   std::vector<ValueInfo> out;
   (void)inspect([&](const Editor& e) { out = e.values(root, key); });
+  std::vector<ValueInfo> machine;
+  (void)inspectMachine(root, [&](const Editor& e) { machine = e.values(root, key); });
+  for (auto& value : machine) {
+    const bool mine = std::any_of(out.begin(), out.end(), [&](const ValueInfo& v) { return sameName(v.name, value.name); });
+    if (!mine) out.push_back(std::move(value));
+  }
   return out;
 }
 
+void selectLayer(Layer layer) { gLayer.store(layer); }
+
+Layer selectedLayer() { return gLayer.load(); }
+
 Status deleteValue(Root root, std::string_view key, std::string_view name) {
-  return change([&](Editor& e) { return e.deleteValue(root, key, name); });
+  return change(layerFor(root), [&](Editor& e) { return e.deleteValue(root, key, name); });
 }
 
 Status deleteKey(Root root, std::string_view key) {
-  return change([&](Editor& e) { return e.deleteKey(root, key); });
+  return change(layerFor(root), [&](Editor& e) { return e.deleteKey(root, key); });
 }
 
 }  // namespace xel::registry

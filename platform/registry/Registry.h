@@ -1,5 +1,6 @@
-// The per-user registry: a hierarchical, typed key/value store kept in one
-// JSON file, R/registry.json, where R is userStateDir().
+// The registry: a hierarchical, typed key/value store kept in one JSON file
+// per user, R/registry.json, where R is userStateDir(), over a read-only
+// machine layer for the classes a package registers for every user.
 //
 // Two roots, HKEY_CURRENT_USER and HKEY_CLASSES_ROOT. A key path is relative to
 // its root, components separated by '\', the empty path being the root itself.
@@ -15,6 +16,17 @@
 // A file that cannot be parsed or read is never overwritten: it is renamed to
 // registry.json.corrupt-YYYYMMDD-HHMMSS beside it, a warning goes to stderr and
 // to lastWarning(), and the registry carries on from empty.
+//
+// The machine layer is <system root>/var/lib/xelor/registry.json (see
+// platform/machine): the same shape, its HKEY_CURRENT_USER ignored. Outside an
+// edit, each HKEY_CLASSES_ROOT value is read from the user's file, then from
+// the machine's (a user's own registration overrides the package's); a key
+// exists when either has it; subkeys are the union of both and values the
+// user's followed by the machine's not named in the user's. Inside an edit only
+// the file being edited is seen, so an unregistration removes exactly what that
+// file holds. The machine file is read without a lock (it is only ever replaced
+// whole); a damaged one is reported once and read as empty, and only a process
+// that selected the machine layer (selectLayer) ever writes it.
 //
 // Thread safety: every function may be called from any thread at any time, and
 // from several processes at once. Inside an edit() callback, use the Editor; a
@@ -35,6 +47,9 @@
 namespace xel::registry {
 
 enum class Root { CurrentUser, ClassesRoot };
+
+// The file HKEY_CLASSES_ROOT changes and edit() go to.
+enum class Layer { User, Machine };
 
 enum class [[nodiscard]] Status {
   Ok,
@@ -82,6 +97,7 @@ public:
   explicit Editor(State* state) : state_(state) {}
 
 private:
+  bool refused(Root root) const;
   State* state_;
 };
 
@@ -115,8 +131,21 @@ Status deleteKey(Root root, std::string_view key);
 // Runs fn on the current state under the exclusive lock and writes the result in
 // one atomic replace if fn returns Ok and changed something. Any other status
 // from fn is returned and nothing is written. Used where many entries belong
-// together (class registration).
+// together (class registration). With the machine layer selected, fn sees the
+// machine file alone and HKEY_CURRENT_USER is refused there (InvalidName).
 Status edit(const std::function<Status(Editor&)>& fn);
+
+// Selects, for the whole process, where HKEY_CLASSES_ROOT changes and edit()
+// go: the user's file (the default) or the machine file. Writing the machine
+// file needs write access to its folder (created 0755; the file is replaced
+// atomically with mode 0644). HKEY_CURRENT_USER calls outside an edit always
+// use the user's file. Select before the first change, not while other threads
+// are editing.
+void selectLayer(Layer layer);
+Layer selectedLayer();
+
+// The folder of the machine registry (<system root>/var/lib/xelor).
+std::filesystem::path machineStateDir();
 
 // R: $XDG_CONFIG_HOME/xelor when that variable is set and absolute, else
 // $HOME/.config/xelor; created with mode 0700 if missing. Returns the path even

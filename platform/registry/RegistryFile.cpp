@@ -1,5 +1,7 @@
 #include "platform/registry/RegistryFile.h"
 
+#include "platform/machine/MachinePaths.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -58,18 +60,18 @@ WarningSlot& warningSlot() {
   return *slot;
 }
 
-// mkdir -p with mode 0700 for every folder it creates.
-bool makeDirs(const fs::path& dir, std::string& why) {
+// mkdir -p with `mode` for every folder it creates.
+bool makeDirs(const fs::path& dir, std::string& why, mode_t mode = 0700) {
   struct stat st {};
   if (::stat(dir.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return true;
     why = dir.string() + " is not a folder";
     return false;
   }
-  if (dir.has_parent_path() && dir.parent_path() != dir && !makeDirs(dir.parent_path(), why)) {
+  if (dir.has_parent_path() && dir.parent_path() != dir && !makeDirs(dir.parent_path(), why, mode)) {
     return false;
   }
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) {
     why = "cannot create " + dir.string() + ": " + osError(errno);
     return false;
   }
@@ -306,18 +308,20 @@ FileSession::Open FileSession::open(Mode mode) {
   unlock();
   needExclusive_ = false;
   newer_ = false;
-  dir_ = stateDirPath();
+  const bool machine = layer_ == Layer::Machine;
+  dir_ = machine ? fs::path(machine::registryDir()) : stateDirPath();
   if (dir_.empty()) {
     warn("no folder for the registry: neither XDG_CONFIG_HOME nor HOME names an absolute folder");
     return Open::Failed;
   }
   std::string why;
-  if (!makeDirs(dir_, why)) {
+  // Every user reads the machine folder; only its writer may change it.
+  if (!makeDirs(dir_, why, machine ? 0755 : 0700)) {
     warn("the registry folder is not usable: " + why);
     return Open::Failed;
   }
   const fs::path lockPath = dir_ / kLockName;
-  lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+  lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, machine ? 0644 : 0600); });
   if (lockFd_ < 0 && mode == Mode::Shared) {
     lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC); });
   }
@@ -415,6 +419,14 @@ Status FileSession::save() {
     warn("cannot write the registry in " + dir_.string() + ": " + osError(errno));
     return Status::IoError;
   }
+  // The machine file is read by every user; mkostemp made it private.
+  if (layer_ == Layer::Machine && ::fchmod(fd, 0644) != 0) {
+    const std::string reason = osError(errno);
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    warn("cannot write the registry " + file.string() + ": " + reason + "; the previous file is unchanged");
+    return Status::IoError;
+  }
   const auto fail = [&](const char* what) {
     const std::string reason = osError(errno);
     ::unlink(tmp.c_str());
@@ -434,7 +446,124 @@ Status FileSession::save() {
   return Status::Ok;
 }
 
+namespace {
+
+// The machine file last read, known by the identity of the file it came from:
+// a writer replaces the file whole, so a new version is a new inode.
+struct MachineCache {
+  std::mutex mutex;
+  bool known = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  std::shared_ptr<json> doc;
+};
+
+MachineCache& machineCache() {
+  // Never destroyed: a lookup may run while the process exits.
+  static MachineCache* cache = new MachineCache;
+  return *cache;
+}
+
+bool sameFile(const MachineCache& c, const struct stat& st) {
+  return c.known && c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size &&
+         c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+std::shared_ptr<json> emptyShared() {
+  static const std::shared_ptr<json> empty = std::make_shared<json>(emptyDocument());
+  return empty;
+}
+
+}  // namespace
+
+std::shared_ptr<json> machineDocument() {
+  const fs::path file = fs::path(machine::registryDir()) / kFileName;
+  MachineCache& cache = machineCache();
+  const int fd = retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) return emptyShared();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    // Reported once until the file changes, not at every lookup.
+    if (cache.known || cache.doc == nullptr) {
+      cache.known = false;
+      cache.doc = emptyShared();
+      warn("the machine registry " + file.string() + " cannot be read (" + osError(err) + "); it is ignored");
+    }
+    return cache.doc;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return emptyShared();
+  }
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (sameFile(cache, st)) {
+      ::close(fd);
+      return cache.doc;
+    }
+  }
+  std::string text;
+  std::string why;
+  bool readable = S_ISREG(st.st_mode);
+  if (readable) {
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
+      if (n < 0) {
+        why = osError(errno);
+        readable = false;
+        break;
+      }
+      if (n == 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+    }
+  } else {
+    why = "it is not a file";
+  }
+  ::close(fd);
+  auto doc = std::make_shared<json>();
+  if (readable && isBlank(text)) {
+    *doc = emptyDocument();
+  } else if (readable) {
+    *doc = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (doc->is_discarded()) {
+      why = "it is not valid JSON (truncated or damaged)";
+      readable = false;
+    } else if (!checkShape(*doc, why)) {
+      readable = false;
+    } else if (!doc->contains("HKEY_CLASSES_ROOT")) {
+      (*doc)["HKEY_CLASSES_ROOT"] = json{{"name", "HKEY_CLASSES_ROOT"}};
+    }
+  }
+  if (!readable) doc = emptyShared();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  const bool reported = sameFile(cache, st);
+  cache.known = true;
+  cache.dev = st.st_dev;
+  cache.ino = st.st_ino;
+  cache.size = st.st_size;
+  cache.mtime = st.st_mtim;
+  cache.doc = doc;
+  if (!readable && !reported) {
+    warn("the machine registry " + file.string() + " cannot be used (" + why +
+         "); it is ignored and left as it is");
+  }
+  return doc;
+}
+
 }  // namespace detail
+
+std::filesystem::path machineStateDir() {
+  try {
+    return machine::registryDir();
+  } catch (...) {
+    return {};
+  }
+}
 
 std::filesystem::path userStateDir() {
   try {

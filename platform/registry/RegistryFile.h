@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace xel::registry::detail {
@@ -23,7 +24,7 @@ class FileSession {
 public:
   enum class Mode { Shared, Exclusive };
 
-  FileSession() = default;
+  explicit FileSession(Layer layer = Layer::User) : layer_(layer) {}
   ~FileSession();
   FileSession(const FileSession&) = delete;
   FileSession& operator=(const FileSession&) = delete;
@@ -45,12 +46,18 @@ private:
   void unlock();
   bool load(Mode mode);  // false: failed or needs the exclusive lock (see open)
 
+  Layer layer_;
   std::filesystem::path dir_;
   int lockFd_ = -1;
   nlohmann::json doc_;
   bool newer_ = false;
   bool needExclusive_ = false;
 };
+
+// The machine file as it is now, read without a lock; empty when it is missing,
+// unreadable or damaged (reported once per version of the file). Never null;
+// the document is shared and must not be changed.
+std::shared_ptr<nlohmann::json> machineDocument();
 
 // An empty registry document.
 nlohmann::json emptyDocument();

@@ -57,10 +57,23 @@ TEST(PortName, NamesResolveInTheDocumentedOrder) {
         const char* name;
         std::string expected;
     };
+    // The machine's names under a test root; the user's own win over them.
+    const char* systemRoot = std::getenv("XELOR_SYSTEM_ROOT");
+    ASSERT_TRUE(systemRoot && systemRoot[0] == '/') << "the test needs its own XELOR_SYSTEM_ROOT";
+    const std::string machine = std::string(systemRoot) + "/etc/xelor/ports";
+    fs::create_directories(machine);
+    for (const char* name : {"COM4", "BENCH", "Com2", "Booth"}) {
+        fs::remove(machine + "/" + name);
+        fs::create_symlink("/dev/ttyACM7", machine + "/" + name);
+    }
+
     const Row rows[] = {
-        {"COM4", ports + "/COM4"},           // the mapping wins over the COMn rule
+        {"COM4", ports + "/COM4"},           // the mapping wins over the COMn rule and the machine's
+        {"com2", machine + "/Com2"},         // the machine's name where the user has none, in any case
+        {"booth", machine + "/Booth"},
         {"com4", ports + "/COM4"},           // and is found in any case
-        {"BENCH", ports + "/Bench"},         // still the user's choice when its target is gone
+        {"BENCH", ports + "/Bench"},         // the user's even when its target is gone and the
+                                             // machine's name matches exactly
         {"COM1", "/dev/ttyS0"},
         {"com12", "/dev/ttyS11"},
         {"COM0", "/dev/COM0"},               // there is no COM0

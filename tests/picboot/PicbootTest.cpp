@@ -99,6 +99,20 @@ TEST_F(BootChannel, OpenFailsWhenNothingAnswersOrThePortIsUnusable) {
     EXPECT_GT(open(), 0);
 }
 
+TEST_F(BootChannel, AMachineWideNameOpensUnlessTheUsersOwnMappingOverridesIt) {
+    dev_.mapAs("COM6", /*machineWide=*/true);
+    handle_ = PicBootOpen("com6", kBaud, kTimeoutMs);
+    ASSERT_GT(handle_, 0) << "the machine's ports/COM6 was not used";
+    ASSERT_EQ(PicBootClose(handle_), 0);
+    handle_ = PICBOOT_INVALID_HANDLE;
+
+    const std::string mine = xeltest::privateConfigHome() + "/xelor/ports/Com6";
+    std::filesystem::create_symlink("/dev/null/gone", mine);
+    EXPECT_EQ(PicBootOpen("COM6", kBaud, 200), PICBOOT_INVALID_HANDLE) << "the user's mapping must win";
+    std::filesystem::remove(mine);
+    EXPECT_GT(open(), 0);
+}
+
 TEST_F(BootChannel, CallsOnAnUnknownHandleFail) {
     const auto packet = erasePacket(0x400);
     const BootBlockRequest r = block(2, 8, 0x400, 8);

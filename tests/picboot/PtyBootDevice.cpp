@@ -66,8 +66,11 @@ void PtyBootDevice::inject(const std::string& bytes) {
     writeAll(bytes);
 }
 
-void PtyBootDevice::mapAs(const std::string& name) const {
-    const fs::path ports = fs::path(privateConfigHome()) / "xelor" / "ports";
+void PtyBootDevice::mapAs(const std::string& name, bool machineWide) const {
+    const char* system = std::getenv("XELOR_SYSTEM_ROOT");
+    if (machineWide && (!system || system[0] != '/')) throw std::runtime_error("XELOR_SYSTEM_ROOT must name a test folder");
+    const fs::path ports =
+        machineWide ? fs::path(system) / "etc/xelor/ports" : fs::path(privateConfigHome()) / "xelor" / "ports";
     fs::create_directories(ports);
     fs::remove(ports / name);
     fs::create_symlink(slave_, ports / name);

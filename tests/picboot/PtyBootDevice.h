@@ -36,8 +36,9 @@ public:
     long bytesFromHost() const { return fromHost_.load(); }
     long bytesToHost() const { return toHost_.load(); }
 
-    // Maps `name` (e.g. "COM5") to the slave in $XDG_CONFIG_HOME/xelor/ports.
-    void mapAs(const std::string& name) const;
+    // Maps `name` (e.g. "COM5") to the slave in $XDG_CONFIG_HOME/xelor/ports,
+    // or with machineWide in the machine's ports folder under XELOR_SYSTEM_ROOT.
+    void mapAs(const std::string& name, bool machineWide = false) const;
 
 private:
     void run(std::stop_token st);

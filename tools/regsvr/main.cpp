@@ -1,8 +1,10 @@
-// regsvr [-u] LIBRARY
+// regsvr [--machine] [-u] LIBRARY
 //
 // Loads an in-process server library and calls its DllRegisterServer (or, with
 // -u, DllUnregisterServer), which write (or remove) its entries in the
-// registry of R = $XDG_CONFIG_HOME/xelor. Reports the outcome in words.
+// registry of R = $XDG_CONFIG_HOME/xelor, or with --machine in the machine
+// registry every user reads (/var/lib/xelor; needs write access there).
+// Reports the outcome in words.
 //
 // Exit codes: 0 done; 1 the entry point reported a failure; 2 usage; 3 the
 // library cannot be loaded; 4 the library lacks the entry point.
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/objrt/Server.h"
 #include "platform/objrt/objrt.h"
 #include "xelor/version.h"
 
@@ -22,13 +25,42 @@ namespace {
 
 enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kLoad = 3, kEntry = 4 };
 
+struct Options {
+  bool unregister = false;
+  bool machine = false;
+  const char* library = nullptr;
+};
+
+// One row per switch: its spellings, what it sets, its line of help.
+struct Switch {
+  const char* names[2];
+  bool Options::*flag;
+  const char* help;
+};
+
+constexpr Switch kSwitches[] = {
+    {{"-u", "/u"}, &Options::unregister, "  -u         unregisters it instead (calls its DllUnregisterServer)\n"},
+    {{"--machine", nullptr}, &Options::machine,
+     "  --machine  in the registry of every user of this machine (/var/lib/xelor),\n"
+     "             not the caller's own; needs write access there\n"},
+};
+
 int usage(std::FILE* to, int code) {
   std::fprintf(to,
-               "usage: regsvr [-u] LIBRARY\n"
-               "  registers the in-process server LIBRARY (calls its DllRegisterServer)\n"
-               "  -u  unregisters it instead (calls its DllUnregisterServer)\n"
-               "  --version  shows the suite's version\n");
+               "usage: regsvr [--machine] [-u] LIBRARY\n"
+               "  registers the in-process server LIBRARY (calls its DllRegisterServer)\n");
+  for (const Switch& s : kSwitches) std::fputs(s.help, to);
+  std::fputs("  --version  shows the suite's version\n", to);
   return code;
+}
+
+const Switch* findSwitch(const char* arg) {
+  for (const Switch& s : kSwitches) {
+    for (const char* name : s.names) {
+      if (name && !std::strcmp(arg, name)) return &s;
+    }
+  }
+  return nullptr;
 }
 
 std::string statusText(HRESULT hr) {
@@ -40,8 +72,7 @@ std::string statusText(HRESULT hr) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool unregister = false;
-  const char* library = nullptr;
+  Options opt;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) return usage(stdout, kDone);
@@ -51,19 +82,21 @@ int main(int argc, char** argv) {
       std::printf("%s %s\n", slash ? slash + 1 : argv[0], XELOR_VERSION);
       return kDone;
     }
-    if (!std::strcmp(a, "-u") || !std::strcmp(a, "/u")) {
-      unregister = true;
+    if (const Switch* s = findSwitch(a)) {
+      opt.*(s->flag) = true;
     } else if (a[0] == '-' && a[1] != '\0') {
       std::fprintf(stderr, "regsvr: unknown option %s\n", a);
       return usage(stderr, kUsage);
-    } else if (library) {
+    } else if (opt.library) {
       std::fprintf(stderr, "regsvr: one library at a time\n");
       return usage(stderr, kUsage);
     } else {
-      library = a;
+      opt.library = a;
     }
   }
-  if (!library) return usage(stderr, kUsage);
+  if (!opt.library) return usage(stderr, kUsage);
+  const bool unregister = opt.unregister;
+  const char* library = opt.library;
 
   // The library registers the path it was loaded from: make it absolute, and
   // never let a bare name go searching the loader's path.
@@ -85,6 +118,8 @@ int main(int argc, char** argv) {
     dlclose(handle);
     return kEntry;
   }
+  // Before the entry point runs: its registration calls go through the runtime.
+  if (opt.machine) ObjUseMachineRegistry();
   CoInitialize(nullptr);
   HRESULT hr = fn();
   CoUninitialize();

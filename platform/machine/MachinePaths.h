@@ -1,0 +1,36 @@
+// Where the machine-wide state of the suite lives, and the serial port names
+// mapped there and in a user's state folder.
+//
+// An administrator (or the package) keeps what applies to every user under
+// /var/lib/xelor (the machine registry) and /etc/xelor (ports/COMn mappings).
+// XELOR_SYSTEM_ROOT, when set and not empty, is put in front of those paths so
+// tests can build a machine layer in a folder of their own.
+//
+// Thread safety: every function may be called from any thread; they only read
+// the environment and the file system.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace xel::machine {
+
+// An absolute machine-wide path with XELOR_SYSTEM_ROOT in front when set.
+std::string systemPath(std::string_view absolute);
+
+// The folder of the machine registry: <root>/var/lib/xelor.
+std::string registryDir();
+// The folder of the machine-wide serial names: <root>/etc/xelor/ports.
+std::string portsDir();
+
+// The entry of folder named `name`, or else one that differs only in letter
+// case; "" when there is none. An entry counts even when it is a symlink whose
+// target is gone: the name still belongs to the port that was chosen.
+std::string findPortEntry(const std::string& folder, std::string_view name);
+
+// Where a mapped port name leads: <userStateDir>/ports/<name> (skipped when
+// userStateDir is empty), else <portsDir()>/<name>; "" when neither has it.
+// A user's own mapping always wins over the machine's.
+std::string mappedPort(const std::string& userStateDir, std::string_view name);
+
+}  // namespace xel::machine
