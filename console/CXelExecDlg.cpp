@@ -24,6 +24,7 @@
 #include "console/CXelExecApp.h"
 #include "console/DialogUnits.h"
 #include "console/DisplayScales.h"
+#include "console/PortDevices.h"
 #include "console/ProgramArt.h"
 
 using xel::objrt::Bstr;
@@ -357,6 +358,13 @@ void CXelExecDlg::connectUnit() {
   const char* statusText = kDisconnected;
   if (code == FailedToConnect) {
     app_.prompts().message(this, latin(kFailedConnect), QMessageBox::Critical);
+    // The message above stays as it always was; a serial device this user may
+    // not open gets a second one that names the fix.
+    Bstr address;
+    if (commRef->get_Address(address.put()) == S_OK) {
+      const QString advice = PortDevices::permissionAdvice(console::fromBstr(address.get()));
+      if (!advice.isEmpty()) app_.prompts().message(this, advice, QMessageBox::Warning);
+    }
   } else if (code != Connected) {
     app_.prompts().message(this, latin(kNoValidResponse), QMessageBox::Critical);
   } else {

@@ -1,10 +1,10 @@
 #include "console/PortDevices.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 
+#include "platform/machine/MachinePaths.h"
 #include "platform/registry/Registry.h"
 
 namespace {
@@ -19,19 +19,12 @@ unsigned comNumber(const QString& name) {
   return ok ? n : 0;
 }
 
-// The entry of R/ports named `port` (exactly, else ignoring case), or "".
+// The entry of R/ports named `port` (exactly, else ignoring case), else the
+// machine's, or "". A mapping whose target is gone still names the port (the
+// link driver then fails to open it rather than using another device).
 QString mappingFor(const QString& port) {
-  const QDir ports(QString::fromStdString((xel::registry::userStateDir() / "ports").string()));
-  if (port.isEmpty() || port.contains(u'/') || port == QLatin1String(".") || port == QLatin1String(".."))
-    return {};
-  // A mapping whose target is gone still names the port (the link driver then
-  // fails to open it rather than using another device), so the entry itself counts.
-  const QFileInfo exact(ports.filePath(port));
-  if (exact.exists() || exact.isSymLink()) return exact.filePath();
-  const QStringList entries = ports.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-  for (const QString& entry : entries)
-    if (entry.compare(port, Qt::CaseInsensitive) == 0) return ports.filePath(entry);
-  return {};
+  return QString::fromStdString(
+      xel::machine::mappedPort(xel::registry::userStateDir().string(), port.toStdString()));
 }
 
 }  // namespace
@@ -60,6 +53,15 @@ QString PortDevices::describe(const QString& port) {
   const Device d = deviceFor(port);
   if (d.path.isEmpty()) return {};
   return d.present ? d.path : QStringLiteral("%1 (not present)").arg(d.path);
+}
+
+QString PortDevices::permissionAdvice(const QString& address) {
+  if (!address.contains(QLatin1String("COM")) && !address.contains(QLatin1String("USB"))) return {};
+  const std::string denied = xel::machine::deniedDevice(xel::registry::userStateDir().string(), address.toStdString());
+  if (denied.empty()) return {};
+  QString text = QString::fromStdString(xel::machine::permissionAdvice(denied));
+  text[0] = text[0].toUpper();
+  return text;
 }
 
 void PortDevices::showIn(QLabel* label, const QString& port) {

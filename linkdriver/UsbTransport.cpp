@@ -1,15 +1,13 @@
 // USB transport: the unit's bridge through libusbbridge.
 #include <strings.h>
 
+#include "linkdriver/BridgeIdentity.h"
 #include "linkdriver/Transport.h"
 #include "platform/usbbridge/usbbridge.h"
 
 namespace xel::link {
 
 namespace {
-
-// The product description of the unit's bridge, compared ignoring case.
-constexpr char kBridgeIdentity[] = "Xelor Marquee Audio Bridge USB Device";
 
 // The first matching bridge in enumeration order, or -1.
 int findBridge() {

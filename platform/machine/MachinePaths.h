@@ -33,4 +33,17 @@ std::string findPortEntry(const std::string& folder, std::string_view name);
 // A user's own mapping always wins over the machine's.
 std::string mappedPort(const std::string& userStateDir, std::string_view name);
 
+// The device a serial name opens, by the link driver's rules: a mapped name
+// (above), else COMn (any case, n >= 1, at most 9 characters) ->
+// /dev/ttyS(n-1), else a name containing '/' as given, else /dev/<name>.
+// "" for an empty name.
+std::string serialDevice(const std::string& userStateDir, std::string_view name);
+
+// The device `name` leads to when it exists but this user may not open it for
+// reading and writing, else "". Serial devices belong to the dialout group.
+std::string deniedDevice(const std::string& userStateDir, std::string_view name);
+
+// What to tell a person whom deniedDevice() stopped.
+std::string permissionAdvice(const std::string& device);
+
 }  // namespace xel::machine

@@ -71,7 +71,10 @@ bool makeDirs(const fs::path& dir, std::string& why, mode_t mode = 0700) {
   if (dir.has_parent_path() && dir.parent_path() != dir && !makeDirs(dir.parent_path(), why, mode)) {
     return false;
   }
-  if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) {
+  if (::mkdir(dir.c_str(), mode) == 0) {
+    // The umask must not take the machine folder away from other users.
+    (void)::chmod(dir.c_str(), mode);
+  } else if (errno != EEXIST) {
     why = "cannot create " + dir.string() + ": " + osError(errno);
     return false;
   }

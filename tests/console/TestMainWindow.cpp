@@ -11,8 +11,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -391,6 +395,29 @@ private slots:
     QCOMPARE(win_->statusBox()->text(), QStringLiteral("Disconnected"));
     QVERIFY(!win_->meterTimer().isActive());
     QVERIFY(!win_->findChild<CDlgConnecting*>());
+  }
+
+  // A serial device this user may not open: the usual message, then one that
+  // names the device and the fix.
+  void aSerialDeviceWithoutPermissionNamesTheFix() {
+    if (::geteuid() == 0) QSKIP("root may open any device; this runs as another user");
+    namespace fs = std::filesystem;
+    const fs::path state = xel::registry::userStateDir();
+    const fs::path device = state / "ttyLocked";
+    std::ofstream(device) << "";
+    fs::permissions(device, fs::perms::none);
+    fs::create_directories(state / "ports");
+    fs::create_symlink(device, state / "ports" / "COM9");
+    QVERIFY(contest::storeAddress(QStringLiteral("COM9")));
+    QVERIFY(openWindow());
+    win_->connectUnit();
+    fs::remove(state / "ports" / "COM9");
+    fs::remove(device);
+    QCOMPARE(prompts_.messages.size(), size_t(2));
+    QCOMPARE(prompts_.messages[0].text, QString::fromLatin1(CXelExecDlg::kFailedConnect));
+    QVERIFY2(prompts_.messages[1].text.contains(QString::fromStdString(device.string())) &&
+                 prompts_.messages[1].text.contains(QStringLiteral("dialout group")),
+             qPrintable(prompts_.messages[1].text));
   }
 
   void disconnectReturnsToTheDefaultProcessor() {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -110,6 +112,48 @@ TEST_F(Activation, UnregisteringRemovesTheServersKeysButNotTheRoots) {
   EXPECT_EQ(CLSIDFromProgID(u"ObjrtTest.Sampler.1", &c), CO_E_CLASSSTRING);
 }
 
+TEST_F(Activation, MachineRegistrationServesEveryUserUnderTheUsersOwn) {
+  namespace fs = std::filesystem;
+  const std::string machinePath = fs::canonical(serverPath()).string();
+  ASSERT_EQ(regsvr({"-u", serverPath()}).exitCode, 0);
+  // Another package's entries in the machine file, which ours must not disturb.
+  const std::string otherClass = "CLSID\\" + braced(IID_IDispatch);
+  reg::selectLayer(reg::Layer::Machine);
+  ASSERT_EQ(reg::setString(Root::ClassesRoot, otherClass + "\\InprocServer32", "", "/usr/lib/other.so"), reg::Status::Ok);
+  reg::selectLayer(reg::Layer::User);
+
+  RunResult r = regsvr({"--machine", serverPath()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(registeredPath(), machinePath);
+  std::ifstream userFile(reg::userStateDir() / "registry.json");
+  const std::string userText{std::istreambuf_iterator<char>(userFile), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(userText.find(braced(CLSID_Sampler)), std::string::npos) << "the machine registration went to the user's file";
+  {
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(CoCreateInstance(CLSID_Sampler, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.putVoid()), S_OK);
+  }
+
+  // The user's own build of the same server wins, and its removal falls back.
+  const fs::path own = fs::path(reg::userStateDir()) / "own-build" / "libobjrt_testserver.so";
+  fs::create_directories(own.parent_path());
+  fs::copy_file(serverPath(), own, fs::copy_options::overwrite_existing);
+  ASSERT_EQ(regsvr({own.string()}).exitCode, 0);
+  EXPECT_EQ(registeredPath(), own.string());
+  ASSERT_EQ(regsvr({"-u", own.string()}).exitCode, 0);
+  EXPECT_EQ(registeredPath(), machinePath);
+
+  // Unregistering from the machine takes exactly our entries away.
+  r = regsvr({"-u", "--machine", serverPath()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_FALSE(reg::keyExists(Root::ClassesRoot, kClsidKey));
+  EXPECT_FALSE(reg::keyExists(Root::ClassesRoot, "ObjrtTest.Sampler"));
+  EXPECT_FALSE(reg::keyExists(Root::ClassesRoot, "TypeLib\\" + braced(LIBID_Sampler)));
+  EXPECT_FALSE(reg::keyExists(Root::ClassesRoot, "AppID\\" + braced(APPID_Sampler)));
+  EXPECT_EQ(classesString(otherClass + "\\InprocServer32"), "/usr/lib/other.so");
+  CLSID c{};
+  EXPECT_EQ(CLSIDFromProgID(u"ObjrtTest.Sampler.1", &c), CO_E_CLASSSTRING);
+}
+
 TEST_F(Activation, RegsvrReportsEachFailureInWordsAndExitCode) {
   struct Row {
     std::vector<std::string> args;
@@ -117,6 +161,7 @@ TEST_F(Activation, RegsvrReportsEachFailureInWordsAndExitCode) {
     const char* says;
   } rows[] = {
       {{}, 2, "usage: regsvr"},
+      {{"--machine", "-u"}, 2, "usage: regsvr"},
       {{"-x", serverPath()}, 2, "unknown option"},
       {{serverPath(), serverPath()}, 2, "one library at a time"},
       {{"/no/such/lib.so"}, 3, "No such file"},

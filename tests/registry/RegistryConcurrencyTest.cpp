@@ -61,3 +61,36 @@ TEST_F(RegistryConcurrency, EditsFromSeveralThreadsAreEachWhole) {
   EXPECT_EQ(torn.load(), 0);
   expectNoDamage();
 }
+
+TEST_F(RegistryConcurrency, ReadersOfTheMachineFileNeverSeeAHalfReplacedOne) {
+  // Machine reads take no lock: only the whole-file replace protects them.
+  constexpr int kEdits = 150;
+  reg::selectLayer(reg::Layer::Machine);
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0}, seen{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 2; ++r) {
+    readers.emplace_back([&] {
+      while (!done.load()) {
+        const auto vals = reg::values(Root::ClassesRoot, "Pair");
+        if (vals.empty()) continue;
+        ++seen;
+        if (vals.size() != 2 || vals[0].number != vals[1].number) ++torn;
+      }
+    });
+  }
+  for (int i = 0; i < kEdits; ++i) {
+    const uint32_t n = static_cast<uint32_t>(i);
+    ASSERT_EQ(reg::edit([n](reg::Editor& e) {
+                (void)e.setDword(Root::ClassesRoot, "Pair", "a", n);
+                return e.setDword(Root::ClassesRoot, "Pair", "b", n);
+              }),
+              Status::Ok);
+  }
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_GT(seen.load(), 0);
+  EXPECT_EQ(reg::getDword(Root::ClassesRoot, "Pair", "b"), static_cast<uint32_t>(kEdits - 1));
+  EXPECT_EQ(newWarning(), "") << "a reader took the machine file for a damaged one";
+}

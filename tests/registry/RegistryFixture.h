@@ -1,4 +1,5 @@
-// A private state folder per test, so each test starts from an empty registry.
+// A private state folder and machine layer per test, so each test starts from
+// an empty registry.
 #pragma once
 
 #include "platform/registry/Registry.h"
@@ -34,6 +35,10 @@ protected:
       std::filesystem::create_directories(home_);
     }
     ::setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+    const char* system = std::getenv("XELOR_SYSTEM_ROOT");
+    savedSystem_ = system != nullptr ? system : "";
+    hadSystem_ = system != nullptr;
+    ::setenv("XELOR_SYSTEM_ROOT", (home_ / "system").c_str(), 1);
     warningBefore_ = xel::registry::lastWarning();
   }
 
@@ -45,10 +50,16 @@ protected:
   }
 
   void TearDown() override {
+    xel::registry::selectLayer(xel::registry::Layer::User);
     if (hadXdg_) {
       ::setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
     } else {
       ::unsetenv("XDG_CONFIG_HOME");
+    }
+    if (hadSystem_) {
+      ::setenv("XELOR_SYSTEM_ROOT", savedSystem_.c_str(), 1);
+    } else {
+      ::unsetenv("XELOR_SYSTEM_ROOT");
     }
     std::error_code ec;
     std::filesystem::permissions(stateDir(), std::filesystem::perms::owner_all, ec);
@@ -62,6 +73,8 @@ protected:
 
   std::filesystem::path stateDir() const { return home_ / "xelor"; }
   std::filesystem::path file() const { return stateDir() / "registry.json"; }
+  std::filesystem::path machineDir() const { return home_ / "system/var/lib/xelor"; }
+  std::filesystem::path machineFile() const { return machineDir() / "registry.json"; }
 
   static std::string slurp(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -89,6 +102,8 @@ private:
   std::string warningBefore_;
   std::string savedXdg_;
   bool hadXdg_ = false;
+  std::string savedSystem_;
+  bool hadSystem_ = false;
 };
 
 }  // namespace xeltest

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 
 #include "tests/support/CoreRegistration.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
 #include "tests/xelctl/XelctlRun.h"
 #include "tools/xelctl/Commands.h"
@@ -192,6 +194,41 @@ TEST_F(XelctlFirmware, ADownloadWithNoBootloaderFailsCleanlyWithTheConsolesLines
     fs::remove(stateRoot() + "/ports/COM7");
 }
 
+// A user who never registered the core, relying on the machine's registration,
+// meets a serial device that is not theirs to open.
+TEST(XelctlAccess, ASerialDeviceWithoutPermissionIsReportedWithTheFix) {
+    std::vector<std::string> asOtherUser;
+    if (::geteuid() == 0) {
+        // Root may open anything: the program runs as nobody instead.
+        if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without /usr/bin/setpriv";
+        asOtherUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    const std::string regsvr = binDir() + "/regsvr";
+    ASSERT_EQ(std::system(("'" + regsvr + "' --machine '" + coreLibraryPath() + "' >/dev/null").c_str()), 0);
+
+    ScratchDir home;
+    fs::permissions(home.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    const std::string device = home.file("ttyLocked");
+    std::ofstream(device) << "";
+    fs::permissions(device, asOtherUser.empty() ? fs::perms::none : fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(home.path() + "/xelor/ports");
+    fs::create_symlink(device, home.path() + "/xelor/ports/COM9");
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + home.path()};
+
+    XelctlResult r = runXelctl({"-a", "COM9", "query"}, {}, env, asOtherUser);
+    EXPECT_EQ(r.exitCode, 1) << r.describe();
+    EXPECT_NE(r.err.find("no permission to open " + device), std::string::npos) << r.describe();
+    EXPECT_NE(r.err.find("dialout group"), std::string::npos) << r.describe();
+
+    // Once it may be opened, the failure is another one, without that advice.
+    fs::permissions(device, fs::perms::all);
+    r = runXelctl({"-a", "COM9", "query"}, {}, env, asOtherUser);
+    EXPECT_EQ(r.exitCode, 1) << r.describe();
+    EXPECT_EQ(r.err.find("dialout"), std::string::npos) << r.describe();
+    (void)std::system(("'" + regsvr + "' --machine -u '" + coreLibraryPath() + "' >/dev/null").c_str());
+}
+
 class XelctlPorts : public ::testing::Test {
 protected:
     ScratchDir root;
@@ -200,11 +237,48 @@ protected:
     std::vector<std::string> env() const {
         return {"XELOR_SYSFS_ROOT=" + sys().string(), "XELOR_DEV_ROOT=" + dev().string()};
     }
+    // The machine's names, in the test's own XELOR_SYSTEM_ROOT.
+    static fs::path machinePorts() {
+        const char* system = std::getenv("XELOR_SYSTEM_ROOT");
+        if (!system || system[0] != '/') throw std::runtime_error("the test needs its own XELOR_SYSTEM_ROOT");
+        return fs::path(system) / "etc/xelor/ports";
+    }
     void TearDown() override {
         std::error_code ec;
         fs::remove_all(stateRoot() + "/ports", ec);
+        fs::remove_all(machinePorts(), ec);
     }
 };
+
+TEST_F(XelctlPorts, MachineNamesAreMadeListedAndRemovedApartFromTheUsersOwn) {
+    XelctlResult r = runXelctl({"ports", "map", "--machine", "COM4", "/dev/null"});
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_EQ(fs::read_symlink(machinePorts() / "COM4"), "/dev/null");
+    EXPECT_FALSE(fs::exists(stateRoot() + "/ports/COM4")) << "a machine name went to the user's folder";
+    EXPECT_EQ(fs::status(machinePorts()).permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                  fs::perms::others_exec);
+
+    ASSERT_EQ(runXelctl({"ports", "map", "COM4", "/dev/zero"}).exitCode, 0);
+    r = runXelctl({"--json", "ports"});
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["mappings"].size(), 2u) << r.out;
+    EXPECT_EQ(j["mappings"][0]["target"], "/dev/zero");
+    EXPECT_EQ(j["mappings"][0]["machine"], false);
+    EXPECT_EQ(j["mappings"][1]["target"], "/dev/null");
+    EXPECT_EQ(j["mappings"][1]["overridden"], true) << r.out;
+    j = nlohmann::json::parse(runXelctl({"--json", "ports", "--machine"}).out);
+    ASSERT_EQ(j["mappings"].size(), 1u);
+    EXPECT_EQ(j["mappings"][0]["overridden"], false) << "the machine's own list knows of no user";
+
+    ASSERT_EQ(runXelctl({"ports", "unmap", "COM4"}).exitCode, 0);
+    r = runXelctl({"ports", "unmap", "COM4"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("ports unmap --machine COM4"), std::string::npos) << r.describe();
+    ASSERT_EQ(runXelctl({"ports", "unmap", "--machine", "com4"}).exitCode, 0);
+    EXPECT_FALSE(fs::is_symlink(machinePorts() / "COM4"));
+}
 
 TEST_F(XelctlPorts, MapsNamesThatTheConnectionPassesOnAndRefusesOthers) {
     XelctlResult r = runXelctl({"ports", "map", "COM3", "/dev/null"});

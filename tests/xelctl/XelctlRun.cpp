@@ -25,10 +25,14 @@ std::string XelctlResult::describe() const {
     return "$ " + command + "\nexit " + std::to_string(exitCode) + "\n--- stdout ---\n" + out + "--- stderr ---\n" + err;
 }
 
-XelctlProcess::XelctlProcess(std::vector<std::string> args, std::string stdinText, std::vector<std::string> env) {
-    const std::string path = xelctlPath();
-    command_ = "xelctl";
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+XelctlProcess::XelctlProcess(std::vector<std::string> args, std::string stdinText, std::vector<std::string> env,
+                             std::vector<std::string> launcher) {
+    std::string xelctl = xelctlPath();
+    const std::string path = launcher.empty() ? xelctl : launcher[0];
+    command_ = launcher.empty() ? "xelctl" : launcher[0] + " ... xelctl";
+    std::vector<char*> argv;
+    for (std::string& l : launcher) argv.push_back(l.data());
+    argv.push_back(xelctl.data());
     for (std::string& a : args) {
         command_ += " '" + a + "'";
         argv.push_back(a.data());
@@ -131,8 +135,9 @@ XelctlResult XelctlProcess::wait(int timeoutMs) {
     return r;
 }
 
-XelctlResult runXelctl(std::vector<std::string> args, std::string stdinText, std::vector<std::string> env) {
-    XelctlProcess p(std::move(args), std::move(stdinText), std::move(env));
+XelctlResult runXelctl(std::vector<std::string> args, std::string stdinText, std::vector<std::string> env,
+                       std::vector<std::string> launcher) {
+    XelctlProcess p(std::move(args), std::move(stdinText), std::move(env), std::move(launcher));
     return p.wait();
 }
 

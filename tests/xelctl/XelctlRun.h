@@ -22,7 +22,10 @@ struct XelctlResult {
 
 class XelctlProcess {
 public:
-    XelctlProcess(std::vector<std::string> args, std::string stdinText = {}, std::vector<std::string> env = {});
+    // launcher: a command the program is started through (e.g. one that
+    // changes the user), its arguments first.
+    XelctlProcess(std::vector<std::string> args, std::string stdinText = {}, std::vector<std::string> env = {},
+                  std::vector<std::string> launcher = {});
     ~XelctlProcess();  // kills it if it still runs
     XelctlProcess(const XelctlProcess&) = delete;
     XelctlProcess& operator=(const XelctlProcess&) = delete;
@@ -39,7 +42,8 @@ private:
     std::string command_;
 };
 
-XelctlResult runXelctl(std::vector<std::string> args, std::string stdinText = {}, std::vector<std::string> env = {});
+XelctlResult runXelctl(std::vector<std::string> args, std::string stdinText = {}, std::vector<std::string> env = {},
+                       std::vector<std::string> launcher = {});
 
 std::string xelctlPath();
 

@@ -44,9 +44,10 @@ const std::vector<Command>& commands() {
         {"send", "TEXT", 1, -1, runSend,
          "Send one raw command (the carriage return and checksum are added)\n"
          "and print the unit's raw reply."},
-        {"ports", "[map NAME DEVICE | unmap NAME]", 0, 3, runPorts,
+        {"ports", "[--machine] [map NAME DEVICE | unmap NAME]", 0, 4, runPorts,
          "List serial ports, their names and mappings, and attached USB\n"
-         "bridges; map or unmap a port name (ports/NAME -> DEVICE)."},
+         "bridges; map or unmap a port name (ports/NAME -> DEVICE). With\n"
+         "--machine, the names of every user (/etc/xelor/ports; as root)."},
         {"shell", "", 0, 0, runShell,
          "Read commands from standard input, one per line, over one\n"
          "connection (# begins a comment; quit ends)."},

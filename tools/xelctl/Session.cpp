@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "core/xelor.h"
+#include "platform/machine/MachinePaths.h"
+#include "platform/registry/Registry.h"
 #include "tools/xelctl/Failure.h"
 
 namespace xelctl {
@@ -144,6 +146,12 @@ void Session::connectNow() {
     const LONG code = err.vt == VT_I4 ? err.lVal : -1;
     switch (code) {
         case xel::CommErrFailedConnect:
+            // A serial name (it holds COM or USB) whose device is there but not ours to open.
+            if (where.find("COM") != std::string::npos || where.find("USB") != std::string::npos) {
+                const std::string denied = xel::machine::deniedDevice(xel::registry::userStateDir().string(), where);
+                if (!denied.empty())
+                    fail(kExitUnit, "cannot open the link to " + where + ": " + xel::machine::permissionAdvice(denied));
+            }
             fail(kExitUnit, "cannot open the link to " + where + " (no such port, or nothing listens there)");
         case xel::CommErrUnitNotFound:
             fail(kExitUnit, "the link to " + where + " opened, but no unit answers");
