@@ -24,6 +24,7 @@ expect=(bin/xelctl bin/xelsim bin/xelor-regsvr
         "$libdir/libxelcomm.so.1" "$libdir/libxelcomm.so" "$libdir/pkgconfig/xelcomm.pc"
         include/xelor/xelcomm.h
         "$private/libxelor.so" "$private/libobjrt.so" "$private/libusbbridge.so" "$private/libpicboot.so"
+        lib/udev/rules.d/70-xelor-bridge.rules
         share/man/man1/xelctl.1 share/man/man1/xelsim.1 share/man/man1/xelor-regsvr.1)
 if [ "$console" = 1 ]; then
     expect+=(bin/xelexec bin/xelexec-address share/xelor/xelexec.ini
