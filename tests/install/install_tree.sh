@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# install_tree.sh BUILD WORK VERSION CONSOLE(0|1)
+# install_tree.sh BUILD WORK VERSION CONSOLE(0|1) ICONS(0|1)
 set -euo pipefail
-build=$1 work=$2 version=$3 console=$4
+build=$1 work=$2 version=$3 console=$4 icons=$5
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -31,6 +31,8 @@ if [ "$console" = 1 ]; then
              share/man/man1/xelexec.1 share/man/man1/xelexec-address.1
              share/applications/com.corvanelabs.xelexec.desktop
              share/metainfo/com.corvanelabs.xelexec.metainfo.xml)
+fi
+if [ "$icons" = 1 ]; then
     for size in 48 128 256; do expect+=("share/icons/hicolor/${size}x${size}/apps/xelexec.png"); done
 fi
 for f in "${expect[@]}"; do [ -e "$prefix/$f" ] || fail "$f is not installed"; done
@@ -43,13 +45,15 @@ for page in "$prefix"/share/man/man1/*.1; do
     [ -x "$prefix/bin/$name" ] || fail "man page $name.1 has no program"
     grep -q "^$(echo "$name" | sed 's/-/\\\\-/g') \\\\-" "$page" || fail "$name.1 does not name $name"
 done
-if [ "$console" = 1 ]; then
+if [ "$icons" = 1 ]; then
     for size in 48 128 256; do
         png=$prefix/share/icons/hicolor/${size}x${size}/apps/xelexec.png
         # The PNG header's width and height, big-endian at bytes 16 and 20.
         dims=$(od -An -tu1 -j16 -N8 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
         [ "$dims" = "${size}x${size}" ] || fail "icon ${size}x${size} is $dims"
     done
+fi
+if [ "$console" = 1 ]; then
     if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate "$prefix/share/applications/com.corvanelabs.xelexec.desktop" || fail "desktop entry invalid"
     fi
