@@ -1,5 +1,5 @@
 # The two commands of the README are `make run` and `make test`; the rest serve developers.
-.PHONY: all deps build test test-plain test-asan test-tsan tsan asan fuzz fuzz-short bench soak run clean
+.PHONY: all deps build test test-plain test-asan test-tsan tsan asan fuzz fuzz-short bench soak run clean package package-test
 
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 60
@@ -44,8 +44,18 @@ tsan: test-tsan
 
 # Everything CI checks: the plain build and all its tests, the ASan+UBSan build and
 # its tests, the TSan build and the threaded tests (core, link, runtime; the Qt
-# console is left out, its library is not instrumented), short fuzz runs.
+# console is left out, its library is not instrumented), short fuzz runs; then,
+# after all of them, the Debian packages built and tested as installed.
 test: test-plain test-asan test-tsan fuzz-short
+	$(MAKE) package-test
+
+# The Debian packages, built from a copy of the tree into build/package/.
+package: deps
+	@bash scripts/build-package build
+
+# The packages' autopkgtest on this machine; removes what it installed.
+package-test: package
+	@bash scripts/package-test build
 
 fuzz: asan
 	@bash scripts/run-fuzzers build-asan $(FUZZ_SECONDS)

@@ -156,6 +156,9 @@ void CXelExecApp::reportNoCore() {
                       .arg(QString::fromUtf8(reason)),
                   QMessageBox::Ok);
   box.setObjectName(QStringLiteral("noCoreMessage"));
+  // Also on stderr: started from a menu or a script, the message box may be
+  // all there is, and nobody sees it on a display-less run.
+  std::fprintf(stderr, "xelexec: %s\n", qPrintable(box.text().replace(QStringLiteral("\n\n"), QStringLiteral(" "))));
   box.exec();
 }
 
@@ -239,7 +242,13 @@ double CXelExecApp::parseLeadingNumber(const QString& text) {
   return value;
 }
 
-std::filesystem::path CXelExecApp::defaultLibraryPath() const { return beside("xelexec.ini"); }
+std::filesystem::path CXelExecApp::defaultLibraryPath() const {
+  // Beside the program in a build tree; installed, in the suite's data folder.
+  std::filesystem::path path = beside("xelexec.ini");
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) path = std::filesystem::path(XELOR_DATA_DIR) / "xelexec.ini";
+  return path;
+}
 
 std::filesystem::path CXelExecApp::libraryFilePath() { return reg::userStateDir() / "xelexec.ini"; }
 

@@ -113,7 +113,7 @@ public:
   // text that is not a number reads as 0.
   double exThreshold() const;
   static double parseLeadingNumber(const QString& text);
-  // The default library installed beside the program.
+  // The default library: beside the program, else in the installed data folder.
   std::filesystem::path defaultLibraryPath() const;
   // The processor library file: R/xelexec.ini.
   static std::filesystem::path libraryFilePath();

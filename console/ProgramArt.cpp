@@ -44,23 +44,25 @@ void drawSpeaker(QPainter& p, QPointF origin, qreal size, const QColor& colour) 
 
 }  // namespace
 
+QPixmap programIconPixmap(int size) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient g(0, 0, 0, size);
+  g.setColorAt(0, kBlue);
+  g.setColorAt(1, kDeep);
+  p.setPen(Qt::NoPen);
+  p.setBrush(g);
+  p.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 6.0, size / 6.0);
+  drawSpeaker(p, QPointF(size * 0.08, size * 0.08), size * 0.84, kAmber);
+  p.end();
+  return pm;
+}
+
 QIcon programIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48}) {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, size);
-    g.setColorAt(0, kBlue);
-    g.setColorAt(1, kDeep);
-    p.setPen(Qt::NoPen);
-    p.setBrush(g);
-    p.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 6.0, size / 6.0);
-    drawSpeaker(p, QPointF(size * 0.08, size * 0.08), size * 0.84, kAmber);
-    p.end();
-    icon.addPixmap(pm);
-  }
+  for (int size : {16, 32, 48}) icon.addPixmap(programIconPixmap(size));
   return icon;
 }
 

@@ -10,6 +10,8 @@
 namespace console {
 
 QIcon programIcon();
+// The program icon drawn at size x size pixels (the desktop's icons come from it).
+QPixmap programIconPixmap(int size);
 // Exactly kPictureWidth x kPictureHeight pixels.
 QPixmap unitPicture();
 inline constexpr int kPictureWidth = 131;

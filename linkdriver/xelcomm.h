@@ -31,7 +31,11 @@
 
 #include <stdint.h>
 
-#include "platform/export.h"
+/* Installed as <xelor/xelcomm.h> for programs of other makers, so it includes
+ * nothing of ours; the same definition as the suite's own export marker. */
+#ifndef XEL_EXPORT
+#define XEL_EXPORT __attribute__((visibility("default")))
+#endif
 
 #ifdef __cplusplus
 extern "C" {

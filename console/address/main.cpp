@@ -4,18 +4,24 @@
 //
 //   xelexec-address              print the stored address (exit 1 when none)
 //   xelexec-address ADDRESS      store ADDRESS: COM1-COM9, USB, an IPv4 address or a host name
+//   xelexec-address --version    show the suite's version
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "console/CXelExecApp.h"
 #include "platform/registry/Registry.h"
+#include "xelor/version.h"
 
 namespace reg = xel::registry;
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("xelexec-address %s\n", XELOR_VERSION);
+    return 0;
+  }
   if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))) {
-    std::fprintf(stderr, "usage: xelexec-address [ADDRESS]\n");
+    std::fprintf(stderr, "usage: xelexec-address [ADDRESS | --version]\n");
     return 2;
   }
   if (argc == 1) {

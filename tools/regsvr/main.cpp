@@ -19,6 +19,7 @@
 
 #include "platform/objrt/Server.h"
 #include "platform/objrt/objrt.h"
+#include "xelor/version.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ int usage(std::FILE* to, int code) {
                "usage: regsvr [--machine] [-u] LIBRARY\n"
                "  registers the in-process server LIBRARY (calls its DllRegisterServer)\n");
   for (const Switch& s : kSwitches) std::fputs(s.help, to);
+  std::fputs("  --version  shows the suite's version\n", to);
   return code;
 }
 
@@ -74,6 +76,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) return usage(stdout, kDone);
+    if (!std::strcmp(a, "--version")) {
+      // Installed as xelor-regsvr, built as regsvr: the name it was started by.
+      const char* slash = std::strrchr(argv[0], '/');
+      std::printf("%s %s\n", slash ? slash + 1 : argv[0], XELOR_VERSION);
+      return kDone;
+    }
     if (const Switch* s = findSwitch(a)) {
       opt.*(s->flag) = true;
     } else if (a[0] == '-' && a[1] != '\0') {

@@ -76,7 +76,8 @@ std::string helpText() {
         "      --json             print JSON (one object per line) instead of text\n"
         "  -v, --verbose          trace every frame sent and reply received, with\n"
         "                         millisecond times, on stderr\n"
-        "  -h, --help             show this text\n\n"
+        "  -h, --help             show this text\n"
+        "      --version          show the suite's version\n\n"
         "Commands:\n";
     for (const Command& c : commands()) {
         std::string head = std::string("  ") + c.name + (c.synopsis[0] ? " " : "") + c.synopsis;

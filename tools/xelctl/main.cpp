@@ -8,6 +8,7 @@
 #include "tools/xelctl/Commands.h"
 #include "tools/xelctl/Failure.h"
 #include "tools/xelctl/Interrupt.h"
+#include "xelor/version.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ struct Parsed {
     xelctl::Options options;
     xelctl::Args words;
     bool help = false;
+    bool version = false;
 };
 
 Parsed parse(int argc, char** argv) {
@@ -35,6 +37,8 @@ Parsed parse(int argc, char** argv) {
         if (a.empty() || a[0] != '-') break;
         if (a == "-h" || a == "--help") {
             p.help = true;
+        } else if (a == "--version") {
+            p.version = true;
         } else if (a == "--json") {
             p.options.json = true;
         } else if (a == "-v" || a == "--verbose") {
@@ -67,6 +71,10 @@ int main(int argc, char** argv) {
     } catch (const xelctl::Failure& f) {
         std::cerr << "xelctl: " << f.what() << '\n' << xelctl::usageLine() << '\n';
         return f.code();
+    }
+    if (p.version) {
+        std::cout << "xelctl " << XELOR_VERSION << '\n';
+        return xelctl::kExitOk;
     }
     if (p.help) {
         std::cout << xelctl::helpText();

@@ -156,6 +156,8 @@ const std::vector<OptionDef>& table() {
              return true;
          }},
         {"--help", nullptr, "show this text.", [](Options& o, const std::string&) { return o.help = true; }, ""},
+        {"--version", nullptr, "show the suite's version.",
+         [](Options& o, const std::string&) { return o.version = true; }},
     };
     return t;
 }

@@ -12,6 +12,7 @@ namespace xelsim {
 
 struct Options {
     bool help = false;
+    bool version = false;
     // Link: TCP unless --pty is given.
     std::string tcpAddress = "127.0.0.1";
     int tcpPort = 10001;

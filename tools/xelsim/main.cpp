@@ -9,6 +9,7 @@
 #include "tools/xelsim/Transport.h"
 #include "tools/xelsim/UnitHandler.h"
 #include "tools/xelsim/UnitModel.h"
+#include "xelor/version.h"
 
 #include <signal.h>
 
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     xelsim::Options opt;
     std::string error;
     if (!xelsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc), opt, error)) return fail(error, 2);
+    if (opt.version) {
+        std::printf("xelsim %s\n", XELOR_VERSION);
+        return 0;
+    }
     if (opt.help) {
         std::fputs(xelsim::usageText().c_str(), stdout);
         return 0;
