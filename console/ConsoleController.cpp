@@ -5,7 +5,10 @@
 #include "console/AutomationText.h"
 #include "console/CXelEventSink.h"
 #include "console/CXelExecApp.h"
+#include "console/CXelStatusSink.h"
+#include "console/CommAddress.h"
 #include "console/ConnectWorker.h"
+#include "console/IpAssignment.h"
 
 using xel::objrt::Bstr;
 using xel::objrt::ComPtr;
@@ -21,6 +24,7 @@ VARIANT_BOOL vb(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
 ConsoleController::ConsoleController(CXelExecApp& app) : app_(app) {}
 
 ConsoleController::~ConsoleController() {
+  if (statusSink_) statusSink_->disconnect();
   if (sink_) sink_->disconnect();
 }
 
@@ -77,6 +81,12 @@ void ConsoleController::cleanupAll() {
   }
 }
 
+QString ConsoleController::address() { return CommAddress::get(app_.connection()); }
+
+void ConsoleController::setAddress(const QString& address) { CommAddress::set(app_.connection(), address); }
+
+IpAssignment ConsoleController::ipAssignment() { return IpAssignment(app_.connection(), app_.core()); }
+
 // ---- The definition in use ---------------------------------------------------------
 
 void ConsoleController::selectMatchingDefinition() {
@@ -94,6 +104,56 @@ QString ConsoleController::processorName() {
   Bstr name;
   if (xel::IFormat* format = app_.format()) (void)format->get_ProcessorName(name.put());
   return console::fromBstr(name.get());
+}
+
+void ConsoleController::sendDefinition(const CProcessorDef& def) {
+  app_.selectDefinition(def, true);
+  if (xel::IFormat* format = app_.format()) {
+    (void)format->put_ProcessorName(console::toBstr(def.name).get());
+    (void)format->put_ModePin(def.modePin);
+  }
+}
+
+// ---- The unit's power-on settings and film-mode pulse --------------------------------
+
+std::optional<LONG> ConsoleController::powerOnMode() {
+  LONG value = 0;
+  xel::IXel* core = app_.core();
+  if (!core || core->get_PowerOnMode(&value) != S_OK) return std::nullopt;
+  return value;
+}
+
+std::optional<LONG> ConsoleController::powerOnFormat() {
+  LONG value = 0;
+  xel::IXel* core = app_.core();
+  if (!core || core->get_PowerOnFormat(&value) != S_OK) return std::nullopt;
+  return value;
+}
+
+LONG ConsoleController::filmReturnPin() {
+  LONG pin = 0;
+  xel::IXel* core = app_.core();
+  if (!core || core->get_FilmReturnFormat(&pin) != S_OK) pin = 0;
+  return pin;
+}
+
+void ConsoleController::sendPowerOnSettings(LONG mode, LONG format, LONG filmReturnPin) {
+  if (xel::IXel* core = app_.core()) {
+    (void)core->put_PowerOnMode(mode);
+    (void)core->put_PowerOnFormat(format);
+    (void)core->put_FilmReturnFormat(filmReturnPin);
+  }
+}
+
+// ---- Firmware --------------------------------------------------------------------
+
+bool ConsoleController::checkFirmwareImage(const QString& path) {
+  xel::IXel* core = app_.core();
+  return core && core->ParseHexFile(console::toBstr(path).get()) == S_OK;
+}
+
+void ConsoleController::startFirmwareDownload() {
+  if (xel::IXel* core = app_.core()) (void)core->DownloadToPIC();
 }
 
 // ---- Reads -------------------------------------------------------------------------
@@ -210,26 +270,39 @@ bool ConsoleController::save(const QString& path) {
 void ConsoleController::subscribe() {
   if (subscribers_++ > 0) return;
   xel::IXel* core = app_.core();
-  if (!core || FAILED(CXelEventSink::create(this, sink_))) return;
-  if (FAILED(sink_->connectTo(core))) sink_ = nullptr;
+  if (!core) return;
+  if (SUCCEEDED(CXelEventSink::create(this, sink_)) && FAILED(sink_->connectTo(core))) sink_ = nullptr;
+  ComPtr<IUnknown> status;
+  if (core->QueryInterface(xel::IID_IXelStatus, status.putVoid()) == S_OK &&
+      SUCCEEDED(CXelStatusSink::create(this, statusSink_)) && FAILED(statusSink_->connectTo(status.get())))
+    statusSink_ = nullptr;
 }
 
 void ConsoleController::unsubscribe() {
   if (subscribers_ == 0 || --subscribers_ > 0) return;
+  // Nothing is posted here any more, even by an event being raised right now;
+  // then the core lets go of the sinks.
+  if (statusSink_) {
+    statusSink_->disconnect();
+    statusSink_ = nullptr;
+  }
   if (sink_) {
-    // Nothing is posted here any more, even by an event being raised right now;
-    // then the core lets go of the sink.
     sink_->disconnect();
     sink_ = nullptr;
   }
   // What was posted for the window that has gone is not for the next one.
   QCoreApplication::removePostedEvents(this, CXelEventSink::kCoreEvent);
   QCoreApplication::removePostedEvents(this, CXelEventSink::kCommLost);
+  QCoreApplication::removePostedEvents(this, CXelStatusSink::kProgress);
 }
 
 bool ConsoleController::event(QEvent* e) {
   if (e->type() == CXelEventSink::kCommLost) {
     emit commLost();
+    return true;
+  }
+  if (e->type() == CXelStatusSink::kProgress) {
+    emit downloadProgress(static_cast<CXelStatusSink::Progress*>(e)->permille());
     return true;
   }
   if (e->type() != CXelEventSink::kCoreEvent) return QObject::event(e);

@@ -22,9 +22,12 @@
 #include "core/xelor.h"
 #include "platform/objrt/Ptr.h"
 
+class CProcessorDef;
 class CXelEventSink;
 class CXelExecApp;
+class CXelStatusSink;
 class ConnectWorker;
+class IpAssignment;
 
 class ConsoleController : public QObject {
   Q_OBJECT
@@ -62,11 +65,32 @@ public:
   // The close of the main window: every Cleanup in order, then a live link goes.
   void cleanupAll();
 
+  // The connection object's address ("" without one).
+  QString address();
+  void setAddress(const QString& address);
+  // A session giving the unit its IP settings over a local link.
+  IpAssignment ipAssignment();
+
   // ---- The definition in use
   // Takes the unit's ProcessorGUID and selects the first library entry with it
   // (entry 0 when none) without sending.
   void selectMatchingDefinition();
   QString processorName();
+  // Makes the definition current and sends its GUID, name and mode pin.
+  void sendDefinition(const CProcessorDef& def);
+
+  // ---- The unit's power-on settings and film-mode pulse
+  // Null where the core supplies nothing.
+  std::optional<LONG> powerOnMode();
+  std::optional<LONG> powerOnFormat();
+  // 0 where the core supplies nothing.
+  LONG filmReturnPin();
+  void sendPowerOnSettings(LONG mode, LONG format, LONG filmReturnPin);
+
+  // ---- Firmware
+  // True when the core took the image.
+  bool checkFirmwareImage(const QString& path);
+  void startFirmwareDownload();
 
   // ---- Reads
   LONG currentInput();
@@ -95,8 +119,9 @@ public:
   bool save(const QString& path);
 
   // ---- The core's events
-  // Counted: the first subscription advises the core, the last unsubscribe
-  // leaves it and drops whatever was posted and not yet emitted.
+  // Counted: the first subscription advises the core (its events and its
+  // download progress), the last unsubscribe leaves it and drops whatever was
+  // posted and not yet emitted.
   void subscribe();
   void unsubscribe();
 
@@ -106,6 +131,7 @@ signals:
   void modeChanged(int mode);
   void muteChanged(bool mute);
   void downloadStateChanged(int state);
+  void downloadProgress(int permille);
   // CommFail, after the event has returned on the monitor thread.
   void commLost();
 
@@ -115,5 +141,6 @@ protected:
 private:
   CXelExecApp& app_;
   xel::objrt::ComPtr<CXelEventSink> sink_;
+  xel::objrt::ComPtr<CXelStatusSink> statusSink_;
   int subscribers_ = 0;
 };
