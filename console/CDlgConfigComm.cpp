@@ -153,7 +153,7 @@ int CDlgConfigComm::findExact(const QString& text) const {
 
 std::optional<QString> CDlgConfigComm::promptForAddress(const QString& text) {
   if (prompt_) return prompt_(text);
-  CDlgIPAddress dlg(app_, this);
+  CDlgIPAddress dlg(this);
   dlg.setAddress(text);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return dlg.address();
