@@ -7,6 +7,7 @@
 
 #include "console/CDlgIPAddress.h"
 #include "console/CXelExecApp.h"
+#include "console/ConsoleController.h"
 #include "console/CommAddress.h"
 #include "console/ConsolePrompts.h"
 #include "console/DialogUnits.h"
@@ -99,7 +100,7 @@ void CDlgConfigComm::fillPorts() {
 }
 
 void CDlgConfigComm::selectAtOpening() {
-  opened_ = CommAddress::get(app_.connection());
+  opened_ = app_.controller().address();
   const QString& a = opened_;
   int port = -1;
   if (a.contains(kCom)) {
@@ -152,7 +153,7 @@ int CDlgConfigComm::findExact(const QString& text) const {
 
 std::optional<QString> CDlgConfigComm::promptForAddress(const QString& text) {
   if (prompt_) return prompt_(text);
-  CDlgIPAddress dlg(app_, this);
+  CDlgIPAddress dlg(this);
   dlg.setAddress(text);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return dlg.address();
@@ -216,7 +217,7 @@ void CDlgConfigComm::onOk() {
     }
     s = addresses_->item(row)->text();
   }
-  CommAddress::set(app_.connection(), s);
+  app_.controller().setAddress(s);
   // A value that cannot be stored still reaches the connection object.
   (void)RememberedAddresses::storeAddress(s);
   address_ = s;

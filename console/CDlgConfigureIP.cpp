@@ -9,6 +9,7 @@
 
 #include "console/CCtlIPAddress.h"
 #include "console/CXelExecApp.h"
+#include "console/ConsoleController.h"
 #include "console/ConsolePrompts.h"
 #include "console/DialogUnits.h"
 #include "console/IpAssignment.h"
@@ -129,7 +130,7 @@ void CDlgConfigureIP::onSetIp() {
   const quint32 mask = mask_->address();
   outcome.hostBits = IpAssignment::hostBitsOf(mask);
 
-  IpAssignment session(app_.connection(), app_.core());
+  IpAssignment session = app_.controller().ipAssignment();
   {
     const BusyCursor busy;
     outcome.connect = session.connect(ports_->currentText());

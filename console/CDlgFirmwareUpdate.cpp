@@ -9,11 +9,9 @@
 
 #include <algorithm>
 
-#include "console/AutomationText.h"
-#include "console/CXelEventSink.h"
 #include "console/CXelExecApp.h"
 #include "console/CXelExecDlg.h"
-#include "console/CXelStatusSink.h"
+#include "console/ConsoleController.h"
 #include "console/ConsolePrompts.h"
 #include "console/DialogUnits.h"
 
@@ -41,19 +39,15 @@ CDlgFirmwareUpdate::CDlgFirmwareUpdate(CXelExecApp& app, QWidget* parent) : QDia
   connect(&stallTimer_, &QTimer::timeout, this, &CDlgFirmwareUpdate::onStalled);
 
   // Subscribed for the dialog's life; a dialog without a core only validates names.
-  if (xel::IXel* core = app_.core()) {
-    if (SUCCEEDED(CXelEventSink::create(this, sink_)) && FAILED(sink_->connectTo(core))) sink_ = nullptr;
-    xel::objrt::ComPtr<IUnknown> status;
-    if (core->QueryInterface(xel::IID_IXelStatus, reinterpret_cast<void**>(status.put())) == S_OK &&
-        SUCCEEDED(CXelStatusSink::create(this, statusSink_)) && FAILED(statusSink_->connectTo(status.get())))
-      statusSink_ = nullptr;
-  }
+  ConsoleController& core = app_.controller();
+  connect(&core, &ConsoleController::downloadStateChanged, this, &CDlgFirmwareUpdate::onStateChange);
+  connect(&core, &ConsoleController::downloadProgress, this, &CDlgFirmwareUpdate::onProgress);
+  core.subscribe();
 }
 
 CDlgFirmwareUpdate::~CDlgFirmwareUpdate() {
   stallTimer_.stop();
-  if (statusSink_) statusSink_->disconnect();
-  if (sink_) sink_->disconnect();
+  app_.controller().unsubscribe();
 }
 
 void CDlgFirmwareUpdate::buildControls() {
@@ -145,8 +139,8 @@ void CDlgFirmwareUpdate::onDownload() {
   // 4.
   addStatus(kValidating);
   // 5. Without a core there is nothing to check the image with: it is refused.
-  xel::IXel* core = app_.core();
-  if (!core || core->ParseHexFile(console::toBstr(name).get()) != S_OK) {
+  ConsoleController& core = app_.controller();
+  if (!core.checkFirmwareImage(name)) {
     addStatus(kInvalidImage);
     setIdle();
     return;
@@ -157,34 +151,19 @@ void CDlgFirmwareUpdate::onDownload() {
   progress_->resetFormat();
   progress_->setValue(0);
   stallTimer_.start();
-  (void)core->DownloadToPIC();
+  core.startFirmwareDownload();
 }
 
 void CDlgFirmwareUpdate::disconnectFirst() {
-  xel::IComm* comm = app_.connection();
-  VARIANT_BOOL connected = VARIANT_FALSE;
-  if (!comm || comm->IsConnected(&connected) != S_OK || connected == VARIANT_FALSE) return;
+  ConsoleController& core = app_.controller();
+  if (!core.isConnected()) return;
   for (QObject* p = parent(); p; p = p->parent()) {
     if (auto* main = qobject_cast<CXelExecDlg*>(p)) {
       main->disconnectUnit();
       return;
     }
   }
-  (void)comm->Disconnect();
-}
-
-bool CDlgFirmwareUpdate::event(QEvent* e) {
-  if (e->type() == CXelEventSink::kCoreEvent) {
-    const auto* ev = static_cast<CXelEventSink::Event*>(e);
-    if (ev->id() == xel::DISPID_PICDownloadStateChange) onStateChange(ev->value());
-    return true;
-  }
-  if (e->type() == CXelEventSink::kCommLost) return true;
-  if (e->type() == CXelStatusSink::kProgress) {
-    onProgress(static_cast<CXelStatusSink::Progress*>(e)->permille());
-    return true;
-  }
-  return QDialog::event(e);
+  core.disconnect();
 }
 
 void CDlgFirmwareUpdate::onStateChange(LONG state) {

@@ -15,7 +15,7 @@
 // connection itself.
 //
 // Thread contract: GUI thread only. The core's events arrive on its monitor
-// thread and reach the dialog as posted events (CXelEventSink, CXelStatusSink).
+// thread and reach the dialog through the controller's signals (ConsoleController).
 #pragma once
 
 #include <QDialog>
@@ -24,11 +24,8 @@
 #include <QTimer>
 
 #include "core/xelor.h"
-#include "platform/objrt/Ptr.h"
 
-class CXelEventSink;
 class CXelExecApp;
-class CXelStatusSink;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -90,9 +87,6 @@ public slots:
   // The close command: only while "Done" is enabled.
   void reject() override;
 
-protected:
-  bool event(QEvent* event) override;
-
 private:
   void buildControls();
   void addStatus(const char* text);
@@ -103,8 +97,6 @@ private:
   void disconnectFirst();
 
   CXelExecApp& app_;
-  xel::objrt::ComPtr<CXelEventSink> sink_;
-  xel::objrt::ComPtr<CXelStatusSink> statusSink_;
   bool busy_ = false;
   bool stalled_ = false;
   LONG stage_ = -1;  // the last download state reported

@@ -6,7 +6,7 @@
 
 #include "console/DialogUnits.h"
 
-CDlgIPAddress::CDlgIPAddress(CXelExecApp&, QWidget* parent) : QDialog(parent) {
+CDlgIPAddress::CDlgIPAddress(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromLatin1(kCaption));
   setFont(DialogUnits::mapFont(QStringLiteral("MS Sans Serif"), -11));
   const DialogUnits du(font());

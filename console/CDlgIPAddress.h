@@ -1,7 +1,8 @@
 // "Insert/Modify IP Address": one remembered TCP/IP address or host name.
 //
-// The caller sets the text before exec() and reads it after OK. The text is
-// taken as typed: its form is not checked.
+// The caller sets the text before exec() and reads it after OK: the dialog
+// needs nothing else of the console. The text is taken as typed: its form is
+// not checked.
 //
 // Thread safety: GUI thread only.
 #pragma once
@@ -9,7 +10,6 @@
 #include <QDialog>
 #include <QString>
 
-class CXelExecApp;
 class QLineEdit;
 class QPushButton;
 
@@ -19,7 +19,7 @@ class CDlgIPAddress : public QDialog {
 public:
   static constexpr const char* kCaption = "Insert/Modify IP Address";
 
-  CDlgIPAddress(CXelExecApp& app, QWidget* parent);
+  explicit CDlgIPAddress(QWidget* parent);
 
   void setAddress(const QString& address);
   // The text entered; after OK, what the operator confirmed.

@@ -8,9 +8,8 @@
 #include <QRadioButton>
 
 #include "console/CXelExecApp.h"
+#include "console/ConsoleController.h"
 #include "console/DialogUnits.h"
-#include "core/xelor.h"
-#include "platform/objrt/Ptr.h"
 
 namespace {
 
@@ -48,12 +47,9 @@ CDlgSettings::CDlgSettings(CXelExecApp& app, QWidget* parent) : QDialog(parent),
   setWindowTitle(QStringLiteral("Change Settings"));
   setModal(true);
   // Read before the window opens; the radios change these values, OK sends them.
-  if (xel::IXel* core = app_.core()) {
-    LONG value = 0;
-    if (core->get_PowerOnMode(&value) == S_OK) powerOnMode_ = value;
-    value = 0;
-    if (core->get_PowerOnFormat(&value) == S_OK) powerOnFormat_ = value;
-  }
+  ConsoleController& unit = app_.controller();
+  if (const std::optional<LONG> mode = unit.powerOnMode()) powerOnMode_ = *mode;
+  if (const std::optional<LONG> format = unit.powerOnFormat()) powerOnFormat_ = *format;
   build();
   layOut();
   connectSignals();
@@ -154,9 +150,7 @@ void CDlgSettings::fillFromUnit() {
   processors_->setCurrentIndex(processors_->findData(QVariant::fromValue(reinterpret_cast<quintptr>(&current))));
   showDefinition(&current);
 
-  LONG pin = 0;
-  if (!app_.core() || app_.core()->get_FilmReturnFormat(&pin) != S_OK) pin = 0;
-  checkPulse(formatOfPin(current, pin));
+  checkPulse(formatOfPin(current, app_.controller().filmReturnPin()));
   checkOnly(modeGroup_, powerOnMode_);
   checkOnly(powerOnFormatGroup_, powerOnFormat_);
 }
@@ -197,18 +191,8 @@ CDlgSettings::Settings CDlgSettings::settings() const {
 
 void CDlgSettings::accept() {
   const Settings s = settings();
-  if (s.definition) {
-    app_.selectDefinition(*s.definition, true);
-    if (xel::IFormat* format = app_.format()) {
-      const xel::objrt::Bstr name(s.definition->name.toStdU16String());
-      format->put_ProcessorName(name.get());
-      format->put_ModePin(s.definition->modePin);
-    }
-  }
-  if (xel::IXel* core = app_.core()) {
-    core->put_PowerOnMode(s.powerOnMode);
-    core->put_PowerOnFormat(s.powerOnFormat);
-    core->put_FilmReturnFormat(s.filmReturnPin);
-  }
+  ConsoleController& unit = app_.controller();
+  if (s.definition) unit.sendDefinition(*s.definition);
+  unit.sendPowerOnSettings(s.powerOnMode, s.powerOnFormat, s.filmReturnPin);
   QDialog::accept();
 }

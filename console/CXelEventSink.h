@@ -1,5 +1,5 @@
-// The main window's sink for the core's events (_IXelEvents), posted to the
-// window as Qt events (see CoreEventSink.h for the threads):
+// The console's sink for the core's events (_IXelEvents), posted to the
+// controller as Qt events (see CoreEventSink.h for the threads):
 //
 //   1 InputChange(long Input)        -> Event{InputChange, Input}
 //   2 AutomationChange(long)         -> Event{AutomationChange, pin}

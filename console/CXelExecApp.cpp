@@ -7,6 +7,7 @@
 
 #include "console/AutomationText.h"
 #include "console/CXelExecDlg.h"
+#include "console/ConsoleController.h"
 #include "console/ConsolePrompts.h"
 #include "platform/registry/Registry.h"
 
@@ -28,12 +29,15 @@ CXelExecApp::CXelExecApp(int& argc, char** argv)
   // (the program and the tests alike) has the runtime. A failure is ignored: the
   // core's creation reports it.
   runtimeInitialised_ = SUCCEEDED(CoInitialize(nullptr));
+  controller_ = std::make_unique<ConsoleController>(*this);
 }
 
 CXelExecApp::~CXelExecApp() {
   // Shutdown 1: the program registers no class objects of its own (step 5), so
   // there is nothing to revoke.
-  // Shutdown 2.
+  // Shutdown 2; the controller goes first, so that a subscription it still
+  // holds leaves the core while the core is there.
+  controller_.reset();
   releaseCore();
   // Shutdown 3: destroy every processor definition.
   library_.clear();

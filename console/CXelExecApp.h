@@ -42,6 +42,7 @@
 #include "platform/objrt/Ptr.h"
 
 class ConsolePrompts;
+class ConsoleController;
 
 class CXelExecApp : public QApplication {
   Q_OBJECT
@@ -93,6 +94,10 @@ public:
   // interactive one.
   ConsolePrompts& prompts();
   void setPrompts(ConsolePrompts* prompts) { prompts_ = prompts; }
+
+  // The windows' way to the core: the connect job, the core calls and the
+  // core's events (ConsoleController.h). Lives as long as the application.
+  ConsoleController& controller() { return *controller_; }
 
   // ---- Command line
   // The first switch that means something wins; the program name (arguments[0])
@@ -154,4 +159,5 @@ private:
   xel::objrt::ComPtr<xel::IFormat> format_;
   ConsolePrompts* prompts_ = nullptr;
   std::unique_ptr<ConsolePrompts> interactivePrompts_;
+  std::unique_ptr<ConsoleController> controller_;
 };

@@ -22,15 +22,12 @@
 #include "console/CDlgProcessors.h"
 #include "console/CDlgSettings.h"
 #include "console/CStatusBox.h"
-#include "console/CXelEventSink.h"
 #include "console/CXelExecApp.h"
+#include "console/ConsoleController.h"
 #include "console/DialogUnits.h"
 #include "console/DisplayScales.h"
 #include "console/PortDevices.h"
 #include "console/ProgramArt.h"
-
-using xel::objrt::Bstr;
-using xel::objrt::ComPtr;
 
 namespace {
 
@@ -42,7 +39,6 @@ constexpr int kSliderWidth = 20;
 constexpr int kMeterPitch = 14;
 // The status box, in pixels, at the client area's bottom-right corner.
 constexpr int kStatusWidth = 100, kStatusHeight = 20;
-constexpr int kSettleAfterQueryMs = 3000;  // the resync pass after a Query, generously
 
 const char* const kDefaultFormatCaptions[] = {"MONO", "STEREO", "FOR SR", "EXT 1 (Analog)",
                                               "EXT 2 (Digital)", "NON/SYNC", "AUX", "MIC"};
@@ -59,7 +55,8 @@ QString latin(const char* text) { return QString::fromLatin1(text); }
 
 }  // namespace
 
-CXelExecDlg::CXelExecDlg(CXelExecApp& app, QWidget* parent) : QDialog(parent), app_(app) {
+CXelExecDlg::CXelExecDlg(CXelExecApp& app, QWidget* parent)
+    : QDialog(parent), app_(app), core_(app.controller()) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(QStringLiteral("Xelor Remote"));
   setFont(DialogUnits::dialogFont());
@@ -90,13 +87,7 @@ CXelExecDlg::CXelExecDlg(CXelExecApp& app, QWidget* parent) : QDialog(parent), a
   // 7.
   refreshProcessorDisplay();
   // 8. The status box in its own font, its colours asked from the link on every paint.
-  status_ = new CStatusBox(
-      [this] {
-        VARIANT_BOOL connected = VARIANT_FALSE;
-        xel::IComm* comm = app_.connection();
-        return comm && comm->IsConnected(&connected) == S_OK && connected == VARIANT_TRUE;
-      },
-      client_);
+  status_ = new CStatusBox([this] { return core_.isConnected(); }, client_);
   status_->setObjectName(QStringLiteral("statusBox"));
   status_->setFont(DialogUnits::mapFont(QStringLiteral("Tahoma"), 16));
   status_->setGeometry(client_->width() - kStatusWidth, client_->height() - kStatusHeight, kStatusWidth,
@@ -108,7 +99,8 @@ CXelExecDlg::CXelExecDlg(CXelExecApp& app, QWidget* parent) : QDialog(parent), a
 
 CXelExecDlg::~CXelExecDlg() {
   meterTimer_.stop();
-  unsubscribe();
+  // Nothing more reaches this window, even from an event being raised now.
+  core_.unsubscribe();
 }
 
 // ---- Building -------------------------------------------------------------------------
@@ -270,51 +262,18 @@ QAction* CXelExecDlg::action(const QString& text) const {
 // ---- Events of the core -------------------------------------------------------------
 
 void CXelExecDlg::subscribe() {
-  xel::IXel* core = app_.core();
-  if (!core || FAILED(CXelEventSink::create(this, sink_))) return;
-  if (FAILED(sink_->connectTo(core))) sink_ = nullptr;
+  connect(&core_, &ConsoleController::inputChanged, this, &CXelExecDlg::onInputChange);
+  connect(&core_, &ConsoleController::automationChanged, this, [this](int pin) { highlightForPin(pin); });
+  connect(&core_, &ConsoleController::modeChanged, this, [this](int mode) { film_->setChecked(mode == 0); });
+  connect(&core_, &ConsoleController::muteChanged, mute_, &CCheckPushButton::setChecked);
+  connect(&core_, &ConsoleController::commLost, this, &CXelExecDlg::onCommLost);
+  // PICDownloadStateChange belongs to the firmware update dialog.
+  core_.subscribe();
 }
 
-void CXelExecDlg::unsubscribe() {
-  if (!sink_) return;
-  // Nothing is posted to this window any more, even by an event being raised
-  // right now; then the core lets go of the sink.
-  sink_->disconnect();
-  sink_ = nullptr;
-}
-
-bool CXelExecDlg::event(QEvent* e) {
-  if (e->type() == CXelEventSink::kCommLost) {
-    onCommLost();
-    return true;
-  }
-  if (e->type() == CXelEventSink::kCoreEvent) {
-    const auto* ev = static_cast<CXelEventSink::Event*>(e);
-    onCoreEvent(ev->id(), ev->value());
-    return true;
-  }
-  return QDialog::event(e);
-}
-
-void CXelExecDlg::onCoreEvent(DISPID id, LONG value) {
-  switch (id) {
-    case xel::DISPID_InputChange:
-      refreshInputPanel();
-      checkInput(value);
-      break;
-    case xel::DISPID_AutomationChange:
-      highlightForPin(value);
-      break;
-    case xel::DISPID_ModeChange:
-      film_->setChecked(value == 0);
-      break;
-    case xel::DISPID_MuteChange:
-      mute_->setChecked(value == VARIANT_TRUE);
-      break;
-    default:
-      // PICDownloadStateChange belongs to the firmware update dialog.
-      break;
-  }
+void CXelExecDlg::onInputChange(int input) {
+  refreshInputPanel();
+  checkInput(input);
 }
 
 void CXelExecDlg::onCommLost() {
@@ -328,55 +287,29 @@ void CXelExecDlg::connectUnit() {
   // The window keeps handling its events while a connect runs: a second
   // "&Connect" then must not start another one on the same link.
   if (connecting_) return;
-  xel::IComm* comm = app_.connection();
-  xel::IXel* core = app_.core();
-  if (!comm || !core) return;
+  if (!core_.canConnect()) return;
   connecting_ = true;
   connectInterrupted_ = false;
 
   CDlgConnecting connecting(this);
   connecting.showCentred();
-  const ComPtr<xel::IComm> commRef(comm);
-  const ComPtr<xel::IXel> coreRef(core);
-  const int code = worker_->run([commRef, coreRef]() -> int {
-    xel::CommErr err = xel::CommErrNone;
-    const HRESULT hr = commRef->Connect(&err);
-    if (err == xel::CommErrFailedConnect) return FailedToConnect;
-    if (err != xel::CommErrNone || hr != S_OK) return NoValidResponse;
-    if (coreRef->Query() != S_OK) {
-      (void)commRef->Disconnect();
-      return NoValidResponse;
-    }
-    // The monitor's first pass after a Query adopts the unit's switches and drops
-    // whatever was queued before it. Waiting for that pass here means a change the
-    // operator makes right after connecting is sent, never discarded.
-    ComPtr<xel::IXelStatus> status;
-    if (SUCCEEDED(coreRef->QueryInterface(xel::IID_IXelStatus, status.putVoid()))) {
-      LONG settled = xel::SettleAllAnswered;
-      (void)status->WaitSettled(kSettleAfterQueryMs, &settled);
-    }
-    return Connected;
-  });
+  const auto code = core_.runConnectJob(*worker_);
 
   // While the job ran, this thread may have run the disconnect procedure (the
   // operator's "&Disconnect" or a lost link's CommFail), and the job's result
   // cannot know it: the link itself says whether the unit is connected.
-  VARIANT_BOOL linked = VARIANT_FALSE;
-  const bool linkUp = commRef->IsConnected(&linked) == S_OK && linked == VARIANT_TRUE;
+  const bool linkUp = core_.isConnected();
   const char* statusText = kDisconnected;
   if (connectInterrupted_) {
     // Asked for or already reported; a link the job opened after all goes too.
-    if (linkUp) (void)commRef->Disconnect();
-  } else if (code == FailedToConnect) {
+    if (linkUp) core_.disconnect();
+  } else if (code == ConsoleController::FailedToConnect) {
     app_.prompts().message(this, latin(kFailedConnect), QMessageBox::Critical);
     // The message above stays as it always was; a serial device this user may
     // not open gets a second one that names the fix.
-    Bstr address;
-    if (commRef->get_Address(address.put()) == S_OK) {
-      const QString advice = PortDevices::permissionAdvice(console::fromBstr(address.get()));
-      if (!advice.isEmpty()) app_.prompts().message(this, advice, QMessageBox::Warning);
-    }
-  } else if (code != Connected || !linkUp) {
+    const QString advice = PortDevices::permissionAdvice(core_.address());
+    if (!advice.isEmpty()) app_.prompts().message(this, advice, QMessageBox::Warning);
+  } else if (code != ConsoleController::Connected || !linkUp) {
     app_.prompts().message(this, latin(kNoValidResponse), QMessageBox::Critical);
   } else {
     statusText = kConnected;
@@ -384,17 +317,10 @@ void CXelExecDlg::connectUnit() {
     showTitleFromUnit();
     readTheaterFields();
     refreshProcessorDisplay();
-    xel::IFormat* format = app_.format();
-    LONG current = -1, pin = 0;
-    VARIANT_BOOL film = VARIANT_FALSE;
-    if (format) {
-      (void)format->get_CurrentFormat(&current);
-      (void)format->get_Pin(&pin);
-      (void)format->get_Film(&film);
-    }
-    checkInput(current);
-    highlightForPin(pin);
-    film_->setChecked(film == VARIANT_TRUE);
+    const ConsoleController::UnitSelection unit = core_.unitSelection();
+    checkInput(unit.input);
+    highlightForPin(unit.pin);
+    film_->setChecked(unit.film);
     meterTimer_.start(kMeterPeriodMs);
   }
   setStatusText(statusText);
@@ -411,13 +337,13 @@ void CXelExecDlg::disconnectUnit() {
   // A disconnect during a connect ends that connect.
   if (connecting_) connectInterrupted_ = true;
   meterTimer_.stop();
-  if (xel::IComm* comm = app_.connection()) (void)comm->Disconnect();
+  core_.disconnect();
   app_.selectDefinition(CProcessorDef::defaultProcessor(), false);
   for (CCtlFormatButton* b : formatButtons_) b->setLook(CCtlFormatButton::Look::Normal);
   theaterNumberText_.clear();
   theaterNameText_.clear();
   screenNumberText_.clear();
-  if (xel::IFormat* format = app_.format()) (void)format->put_CurrentFormat(0);
+  core_.selectInput(0);
   refreshProcessorDisplay();
   setStatusText(kDisconnected);
 }
@@ -450,35 +376,25 @@ void CXelExecDlg::reject() {
 
 void CXelExecDlg::closeWindow() {
   meterTimer_.stop();
-  if (xel::IVU* vu = app_.meters()) (void)vu->Cleanup();
-  if (xel::IProfile* profile = app_.profile()) (void)profile->Cleanup();
-  if (xel::IFormat* format = app_.format()) (void)format->Cleanup();
-  if (xel::IXel* core = app_.core()) (void)core->Cleanup();
-  if (xel::IComm* comm = app_.connection()) {
-    VARIANT_BOOL connected = VARIANT_FALSE;
-    if (comm->IsConnected(&connected) == S_OK && connected != VARIANT_FALSE) (void)comm->Disconnect();
-  }
+  core_.cleanupAll();
   QDialog::reject();
 }
 
 // ---- Menus --------------------------------------------------------------------------
 
 void CXelExecDlg::updateMenus() {
-  VARIANT_BOOL connected = VARIANT_FALSE;
-  if (xel::IComm* comm = app_.connection()) (void)comm->IsConnected(&connected);
-  const bool notConnected = connected == VARIANT_FALSE;
-  connectAction_->setEnabled(notConnected);
-  commSettingsAction_->setEnabled(notConnected);
-  setIpAction_->setEnabled(notConnected);
-  disconnectAction_->setEnabled(connected == VARIANT_TRUE);
+  const bool connected = core_.isConnected();
+  connectAction_->setEnabled(!connected);
+  commSettingsAction_->setEnabled(!connected);
+  setIpAction_->setEnabled(!connected);
+  disconnectAction_->setEnabled(connected);
 }
 
 void CXelExecDlg::loadConfiguration() {
   const ConsolePrompts::FileRequest request{latin(kConfigFilter), QString(), true, true};
   const QString path = app_.prompts().openFileName(this, request);
   if (path.isEmpty()) return;
-  xel::IXel* core = app_.core();
-  if (!core || core->Load(console::toBstr(path).get()) != S_OK) {
+  if (!core_.load(path)) {
     app_.prompts().message(this, latin(kLoadFailed), QMessageBox::NoIcon);
     return;
   }
@@ -492,8 +408,7 @@ void CXelExecDlg::saveConfiguration() {
   commitTheaterFieldInUse();
   // A save that did not happen is said, so no one leaves the booth believing
   // the unit's setup is on disk.
-  xel::IXel* core = app_.core();
-  if (!core || core->Save(console::toBstr(path).get()) != S_OK)
+  if (!core_.save(path))
     app_.prompts().message(this, latin(kSaveFailed), QMessageBox::NoIcon);
 }
 
@@ -540,24 +455,24 @@ void CXelExecDlg::formatButtonClicked(int format) {
   const int pin = def.firstPinFor(format);
   // The highlight follows the unit: AutomationChange, once the pin was sent.
   if (pin == 0) return;
-  if (xel::IFormat* f = app_.format()) (void)f->put_Pin(pin);
+  core_.sendPin(pin);
 }
 
 void CXelExecDlg::inputButtonClicked(int input) {
-  if (xel::IFormat* f = app_.format()) (void)f->put_CurrentFormat(input);
+  core_.selectInput(input);
   refreshInputPanel();
 }
 
 void CXelExecDlg::filmClicked() {
   const bool film = !film_->isChecked();
   film_->setChecked(film);
-  if (xel::IFormat* f = app_.format()) (void)f->put_Film(film ? VARIANT_TRUE : VARIANT_FALSE);
+  core_.setFilm(film);
 }
 
 void CXelExecDlg::muteClicked() {
   const bool mute = !mute_->isChecked();
   mute_->setChecked(mute);
-  if (xel::IXel* core = app_.core()) (void)core->put_Mute(mute ? VARIANT_TRUE : VARIANT_FALSE);
+  core_.setMute(mute);
 }
 
 bool CXelExecDlg::eventFilter(QObject* watched, QEvent* e) {
@@ -586,18 +501,16 @@ void CXelExecDlg::commitTheaterFieldInUse() {
 
 void CXelExecDlg::onTheaterFieldLeft(QLineEdit* edit) {
   // Written whether it changed or not, as the box is left.
-  xel::IProfile* profile = app_.profile();
   const QString text = edit->text();
-  const Bstr value = console::toBstr(text);
   if (edit == theaterNumber_) {
     theaterNumberText_ = text;
-    if (profile) (void)profile->put_TheaterNumber(value.get());
+    core_.setTheaterNumber(text);
   } else if (edit == theaterName_) {
     theaterNameText_ = text;
-    if (profile) (void)profile->put_TheaterName(value.get());
+    core_.setTheaterName(text);
   } else {
     screenNumberText_ = text;
-    if (profile) (void)profile->put_ScreenNumber(value.get());
+    core_.setScreenNumber(text);
   }
 }
 
@@ -610,27 +523,25 @@ void CXelExecDlg::onSliderScrolled(Slider s, CTrackBar::Code code) {
     default:
       break;
   }
-  xel::IFormat* format = app_.format();
-  LONG c = 0;
-  if (format) (void)format->get_CurrentFormat(&c);
+  const LONG c = core_.currentInput();
   const int p = sliders_[s]->sliderPosition();
   const bool end = code == CTrackBar::EndScroll;
   switch (s) {
     case InputTrim:
       sliderValues_[s]->setText(console::trimText(-p * 5));
-      if (format) (void)format->put_InputTrim(c, -p);
+      core_.setInputTrim(c, -p);
       break;
     case OutputTrim:
       sliderValues_[s]->setText(console::trimText(-p * 5));
-      if (format) (void)format->put_OutputTrim(c, p);
+      core_.setOutputTrim(c, p);
       break;
     case InputDelay:
       sliderValues_[s]->setText(console::delayText(-p));
-      if (format && end) (void)format->put_InputDelay(c, -p);
+      if (end) core_.setInputDelay(c, -p);
       break;
     case SurroundDelay:
       sliderValues_[s]->setText(console::delayText(-p));
-      if (format && end) (void)format->put_SurroundDelay(c, -p);
+      if (end) core_.setSurroundDelay(c, -p);
       break;
     case kSliderCount:
       break;
@@ -638,14 +549,11 @@ void CXelExecDlg::onSliderScrolled(Slider s, CTrackBar::Code code) {
 }
 
 void CXelExecDlg::onMeterTimer() {
-  xel::IVU* vu = app_.meters();
-  if (!vu) return;
-  LONG left = 0, right = 0, center = 0, sub = 0, leftSurround = 0, rightSurround = 0, leftEx = 0, rightEx = 0;
-  if (vu->ReadLevels(&left, &right, &center, &sub, &leftSurround, &rightSurround, &leftEx, &rightEx) != S_OK) return;
+  const std::optional<ConsoleController::Levels> levels = core_.readLevels();
+  if (!levels) return;
   // Left to right: L, C, R, Ls, Rs, SW, 7, 8.
-  const LONG shown[kMeterCount] = {left, center, right, leftSurround, rightSurround, sub, leftEx, rightEx};
   for (int m = 0; m < kMeterCount; ++m)
-    meters_[m]->setValue(console::meterPosition(shown[m], m >= 6, exThreshold_));
+    meters_[m]->setValue(console::meterPosition((*levels)[m], m >= 6, exThreshold_));
 }
 
 // ---- Refreshing ----------------------------------------------------------------------
@@ -659,16 +567,11 @@ void CXelExecDlg::refreshProcessorDisplay() {
 }
 
 void CXelExecDlg::refreshInputPanel() {
-  xel::IFormat* format = app_.format();
-  LONG c = 0;
-  if (format) (void)format->get_CurrentFormat(&c);
+  const LONG c = core_.currentInput();
   checkInput(c);
-  VARIANT_BOOL mute = VARIANT_FALSE;
-  if (xel::IXel* core = app_.core()) (void)core->get_Mute(&mute);
-  mute_->setChecked(mute == VARIANT_TRUE);
+  mute_->setChecked(core_.mute());
 
-  LONG t = 0, u = 0, d = 0, s = 0;
-  if (format) (void)format->GetTrimsAndDelays(c, &t, &u, &d, &s);
+  const auto [t, u, d, s] = core_.trimsAndDelays(c);
   sliders_[InputTrim]->setValue(-t);
   sliderValues_[InputTrim]->setText(console::trimText(t * 5));
   sliders_[OutputTrim]->setValue(u);
@@ -686,33 +589,16 @@ void CXelExecDlg::afterChangeRefresh() {
   refreshProcessorDisplay();
 }
 
-void CXelExecDlg::selectMatchingDefinition() {
-  QUuid guid;
-  if (xel::IFormat* format = app_.format()) {
-    Bstr text;
-    if (format->get_ProcessorGUID(text.put()) == S_OK)
-      guid = CProcessorDef::guidFromText(console::fromBstr(text.get())).value_or(QUuid());
-  }
-  const int index = guid.isNull() ? -1 : app_.findLibraryIndex(guid);
-  app_.selectDefinition(app_.library().at(index >= 0 ? index : 0), false);
-}
+void CXelExecDlg::selectMatchingDefinition() { core_.selectMatchingDefinition(); }
 
-void CXelExecDlg::showTitleFromUnit() {
-  Bstr name;
-  if (xel::IFormat* format = app_.format()) (void)format->get_ProcessorName(name.put());
-  setTitle(console::fromBstr(name.get()));
-}
+void CXelExecDlg::showTitleFromUnit() { setTitle(core_.processorName()); }
 
 void CXelExecDlg::readTheaterFields() {
-  xel::IProfile* profile = app_.profile();
-  if (!profile) return;
-  Bstr number, name, screen;
-  (void)profile->get_TheaterNumber(number.put());
-  (void)profile->get_TheaterName(name.put());
-  (void)profile->get_ScreenNumber(screen.put());
-  theaterNumberText_ = console::fromBstr(number.get());
-  theaterNameText_ = console::fromBstr(name.get());
-  screenNumberText_ = console::fromBstr(screen.get());
+  const std::optional<ConsoleController::TheaterFields> fields = core_.theaterFields();
+  if (!fields) return;
+  theaterNumberText_ = fields->number;
+  theaterNameText_ = fields->name;
+  screenNumberText_ = fields->screen;
 }
 
 void CXelExecDlg::transferToControls() {

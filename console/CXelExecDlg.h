@@ -4,7 +4,7 @@
 // and the connection status. It runs the connect and disconnect procedures,
 // shows the core's events, opens the other dialogs and loads and saves
 // configuration files. It reaches the core only through the application's
-// accessors.
+// controller (ConsoleController), whose typed signals bring the core's events.
 //
 // A fixed-size dialog laid out in dialog units of its font ("MS Shell Dlg" 8,
 // 523 x 246). Enter never closes it; the close box, Escape and "E&xit" close it
@@ -12,7 +12,7 @@
 // a live link is disconnected, and the dialog ends.
 //
 // Thread contract: everything runs on the GUI thread. The core's events arrive
-// on its monitor thread and reach the window as posted events (CXelEventSink);
+// on its monitor thread and reach the window through the controller's signals;
 // the connect job runs on a worker (ConnectWorker) while this thread keeps
 // handling its events.
 #pragma once
@@ -27,13 +27,12 @@
 #include "console/ConnectWorker.h"
 #include "console/ConsolePrompts.h"
 #include "core/xelor.h"
-#include "platform/objrt/Ptr.h"
 
 class CCheckPushButton;
 class CCtlFormatButton;
 class CStatusBox;
-class CXelEventSink;
 class CXelExecApp;
+class ConsoleController;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -61,9 +60,6 @@ public:
   static constexpr const char* kLoadFailed = "Failed to load the configuration file.";
   static constexpr const char* kSaveFailed = "Failed to save the configuration file.";
   static constexpr const char* kConfigFilter = "Xelor Config (*.xel)|*.xel|All Files (*.*)|*.*||";
-
-  // Exit codes of the connect job.
-  enum ConnectResult { Connected = -1, FailedToConnect = -2, NoValidResponse = -3 };
 
   explicit CXelExecDlg(CXelExecApp& app, QWidget* parent = nullptr);
   ~CXelExecDlg() override;
@@ -121,7 +117,6 @@ public slots:
   void reject() override;
 
 protected:
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -130,7 +125,6 @@ private:
   void buildControls();
   void connectSignals();
   void subscribe();
-  void unsubscribe();
   void closeWindow();
 
   // Refreshes (the names of the procedures the window's commands share).
@@ -148,15 +142,15 @@ private:
 
   void onSliderScrolled(Slider s, CTrackBar::Code code);
   void onMeterTimer();
-  void onCoreEvent(DISPID id, LONG value);
+  void onInputChange(int input);
   void onCommLost();
   void onTheaterFieldLeft(QLineEdit* edit);
   void commitTheaterFieldInUse();
 
   CXelExecApp& app_;
+  ConsoleController& core_;
   ConnectWorker ownWorker_;
   ConnectWorker* worker_ = &ownWorker_;
-  xel::objrt::ComPtr<CXelEventSink> sink_;
   bool connecting_ = false;
   bool connectInterrupted_ = false;  // the disconnect procedure ran during the connect
   bool closeAfterConnect_ = false;

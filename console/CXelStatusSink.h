@@ -1,4 +1,4 @@
-// The firmware dialog's sink for the core's progress events (_IXelStatusEvents):
+// The console's sink for the core's progress events (_IXelStatusEvents):
 // DownloadProgress(long Permille) arrives on the core's monitor thread and is
 // posted to the receiver as a Progress event (see CoreEventSink.h for the threads).
 #pragma once

@@ -596,7 +596,7 @@ private slots:
     QVERIFY(QTest::qWaitForWindowExposed(&serial));
     QVERIFY(contest::saveScreenshot(serial.grab().toImage(), QStringLiteral("configure-communications-serial")));
 
-    CDlgIPAddress one(app(), nullptr);
+    CDlgIPAddress one(nullptr);
     one.setAddress(QStringLiteral("192.168.1.20"));
     QCOMPARE(one.windowTitle(), QStringLiteral("Insert/Modify IP Address"));
     QVERIFY(one.okButton()->isDefault());
