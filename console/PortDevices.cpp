@@ -4,7 +4,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/SerialName.h"
 #include "platform/registry/Registry.h"
 
 namespace {
@@ -24,7 +24,7 @@ unsigned comNumber(const QString& name) {
 // link driver then fails to open it rather than using another device).
 QString mappingFor(const QString& port) {
   return QString::fromStdString(
-      xel::machine::mappedPort(xel::registry::userStateDir().string(), port.toStdString()));
+      xel::sys::mappedPort(xel::registry::userStateDir().string(), port.toStdString()));
 }
 
 }  // namespace
@@ -57,9 +57,9 @@ QString PortDevices::describe(const QString& port) {
 
 QString PortDevices::permissionAdvice(const QString& address) {
   if (!address.contains(QLatin1String("COM")) && !address.contains(QLatin1String("USB"))) return {};
-  const std::string denied = xel::machine::deniedDevice(xel::registry::userStateDir().string(), address.toStdString());
+  const std::string denied = xel::sys::deniedDevice(xel::registry::userStateDir().string(), address.toStdString());
   if (denied.empty()) return {};
-  QString text = QString::fromStdString(xel::machine::permissionAdvice(denied));
+  QString text = QString::fromStdString(xel::sys::permissionAdvice(denied));
   text[0] = text[0].toUpper();
   return text;
 }

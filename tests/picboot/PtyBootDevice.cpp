@@ -40,6 +40,18 @@ PtyBootDevice::PtyBootDevice(int baud) : baud_(baud) {
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
+termios PtyBootDevice::line() const {
+    termios tio{};
+    ::tcgetattr(slaveKeep_, &tio);
+    return tio;
+}
+
+void PtyBootDevice::dirtyLine() const {
+    termios tio = line();
+    tio.c_cflag |= CRTSCTS | HUPCL;
+    ::tcsetattr(slaveKeep_, TCSANOW, &tio);
+}
+
 PtyBootDevice::~PtyBootDevice() {
     stop();
     if (slaveKeep_ >= 0) ::close(slaveKeep_);

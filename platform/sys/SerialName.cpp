@@ -1,4 +1,4 @@
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/SerialName.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -9,19 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace xel::machine {
+#include "xelsys/StateFolder.h"
 
-std::string systemPath(std::string_view absolute) {
-  const char* root = std::getenv("XELOR_SYSTEM_ROOT");
-  std::string path = (root != nullptr) ? root : "";
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  path += absolute;
-  return path;
-}
-
-std::string registryDir() { return systemPath("/var/lib/xelor"); }
-
-std::string portsDir() { return systemPath("/etc/xelor/ports"); }
+namespace xel::sys {
 
 std::string findPortEntry(const std::string& folder, std::string_view name) {
   // A name that could leave the folder is never a mapping.
@@ -48,7 +38,7 @@ std::string mappedPort(const std::string& userStateDir, std::string_view name) {
   if (!userStateDir.empty()) {
     if (std::string mine = findPortEntry(userStateDir + "/ports", name); !mine.empty()) return mine;
   }
-  return findPortEntry(portsDir(), name);
+  return findPortEntry(machinePortsDir(), name);
 }
 
 namespace {
@@ -95,4 +85,6 @@ std::string permissionAdvice(const std::string& device) {
          "then log out and in again.";
 }
 
-}  // namespace xel::machine
+std::string resolveSerialName(std::string_view name) { return serialDevice(stateFolder(), name); }
+
+}  // namespace xel::sys
