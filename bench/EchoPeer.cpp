@@ -16,6 +16,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include "xelsys/Retry.h"
 
 namespace xelbench {
 
@@ -38,12 +39,11 @@ int msLeft(Clock::time_point deadline) {
 bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return false;
         pollfd p{fd, POLLOUT, 0};
         if (::poll(&p, 1, msLeft(deadline)) <= 0) return false;
@@ -56,17 +56,15 @@ bool readExactly(int fd, size_t count, Clock::time_point deadline, std::string& 
     into.resize(count);
     size_t got = 0;
     while (got < count) {
-        const ssize_t n = ::read(fd, into.data() + got, count - got);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, into.data() + got, count - got); });
         if (n > 0) {
             got += static_cast<size_t>(n);
             continue;
         }
         if (n == 0) return false;
-        if (errno == EINTR) continue;
         if (errno != EAGAIN) return false;
         pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, msLeft(deadline));
-        if (r < 0 && errno == EINTR) continue;
+        const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, msLeft(deadline)); });
         if (r <= 0) return false;
     }
     return true;

@@ -23,6 +23,7 @@
 #include "bench/LogTail.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -497,8 +498,7 @@ private:
             if (rc != 0) throw std::runtime_error("cannot start " + program);
             int status = 0;
             rusage usage{};
-            while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-            }
+            (void)xel::sys::retryOnSignal([&] { return ::wait4(pid, &status, 0, &usage); });
             const double took = msSince(start);
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
                 std::ifstream in(output);
