@@ -57,10 +57,15 @@ unsigned comNumber(std::string_view name) {
 
 }  // namespace
 
+std::string comPortDevice(std::string_view name) {
+  const unsigned n = comNumber(name);
+  return n == 0 ? std::string() : "/dev/ttyS" + std::to_string(n - 1);
+}
+
 std::string serialDevice(const std::string& userStateDir, std::string_view name) {
   if (name.empty()) return {};
   if (std::string mapped = mappedPort(userStateDir, name); !mapped.empty()) return mapped;
-  if (const unsigned n = comNumber(name)) return "/dev/ttyS" + std::to_string(n - 1);
+  if (std::string com = comPortDevice(name); !com.empty()) return com;
   if (name.find('/') != std::string_view::npos) return std::string(name);
   return "/dev/" + std::string(name);
 }

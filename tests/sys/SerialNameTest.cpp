@@ -106,6 +106,10 @@ TEST(SerialName, NamesResolveInTheDocumentedOrder) {
     };
     for (const Row& row : rows) EXPECT_EQ(resolveSerialName(row.name), row.expected) << row.name;
     EXPECT_EQ(serialDevice("", "COM4"), machine + "/COM4") << "without a state folder the machine's names still count";
+    // The COMn rule alone, for lists that show what an unmapped COM item opens.
+    EXPECT_EQ(comPortDevice("Com3"), "/dev/ttyS2");
+    EXPECT_EQ(comPortDevice("COM4"), "/dev/ttyS3") << "mappings play no part here";
+    EXPECT_EQ(comPortDevice("ttyACM0"), "");
 }
 
 TEST(SerialName, ADeviceThisUserMayNotOpenIsNamedThroughItsMapping) {

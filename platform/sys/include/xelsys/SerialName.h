@@ -15,6 +15,10 @@ namespace xel::sys {
 // target is gone: the name still belongs to the port that was chosen.
 std::string findPortEntry(const std::string& folder, std::string_view name);
 
+// The device of COMn (any case, n >= 1, at most 9 characters): /dev/ttyS(n-1);
+// "" for any other name.
+std::string comPortDevice(std::string_view name);
+
 // Where a mapped port name leads: <userStateDir>/ports/<name> (skipped when
 // userStateDir is empty), else <machinePortsDir()>/<name>; "" when neither has
 // it. A user's own mapping always wins over the machine's.
