@@ -16,6 +16,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include "xelsys/Deadline.h"
 #include "xelsys/Retry.h"
 
 namespace xelbench {
@@ -31,11 +32,6 @@ std::runtime_error systemFailure(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-int msLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
 bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -46,7 +42,7 @@ bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
         }
         if (n < 0 && errno != EAGAIN) return false;
         pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, msLeft(deadline)) <= 0) return false;
+        if (::poll(&p, 1, xel::sys::msUntil(deadline)) <= 0) return false;
     }
     return true;
 }
@@ -64,7 +60,7 @@ bool readExactly(int fd, size_t count, Clock::time_point deadline, std::string& 
         if (n == 0) return false;
         if (errno != EAGAIN) return false;
         pollfd p{fd, POLLIN, 0};
-        const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, msLeft(deadline)); });
+        const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, xel::sys::msUntil(deadline)); });
         if (r <= 0) return false;
     }
     return true;

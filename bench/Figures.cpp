@@ -24,6 +24,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
 #include "xelsys/Retry.h"
+#include "xelsys/StateFolder.h"
 
 extern char** environ;
 
@@ -91,9 +92,9 @@ std::vector<Exchange> exchangesIn(const std::vector<LogEntry>& entries) {
 }
 
 std::string stateDir() {
-    const char* home = std::getenv("XDG_CONFIG_HOME");
-    if (!home || !*home) throw std::runtime_error("XDG_CONFIG_HOME is not set");
-    return std::string(home) + "/xelor";
+    // main() gives the benchmark a private folder; never the user's own.
+    if (!std::getenv("XDG_CONFIG_HOME")) throw std::runtime_error("XDG_CONFIG_HOME is not set");
+    return xel::sys::stateFolder();
 }
 
 // <state>/ports/COM7 -> the pty xelsim keeps its line behind.

@@ -147,8 +147,8 @@ Layer selectedLayer();
 // The folder of the machine registry (<system root>/var/lib/xelor).
 std::filesystem::path machineStateDir();
 
-// R: $XDG_CONFIG_HOME/xelor when that variable is set and absolute, else
-// $HOME/.config/xelor; created with mode 0700 if missing. Returns the path even
+// R, the per-user state folder of platform/sys (xel::sys::stateFolder());
+// created with mode 0700 if missing. Returns the path even
 // when it could not be created (later file operations then report the error).
 std::filesystem::path userStateDir();
 
