@@ -16,6 +16,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include "xelsys/Deadline.h"
+#include "xelsys/Retry.h"
 
 namespace xelbench {
 
@@ -30,23 +32,17 @@ std::runtime_error systemFailure(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-int msLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
 bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return false;
         pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, msLeft(deadline)) <= 0) return false;
+        if (::poll(&p, 1, xel::sys::msUntil(deadline)) <= 0) return false;
     }
     return true;
 }
@@ -56,17 +52,15 @@ bool readExactly(int fd, size_t count, Clock::time_point deadline, std::string& 
     into.resize(count);
     size_t got = 0;
     while (got < count) {
-        const ssize_t n = ::read(fd, into.data() + got, count - got);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, into.data() + got, count - got); });
         if (n > 0) {
             got += static_cast<size_t>(n);
             continue;
         }
         if (n == 0) return false;
-        if (errno == EINTR) continue;
         if (errno != EAGAIN) return false;
         pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, msLeft(deadline));
-        if (r < 0 && errno == EINTR) continue;
+        const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, xel::sys::msUntil(deadline)); });
         if (r <= 0) return false;
     }
     return true;

@@ -23,6 +23,8 @@
 #include "bench/LogTail.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
+#include "xelsys/Retry.h"
+#include "xelsys/StateFolder.h"
 
 extern char** environ;
 
@@ -90,9 +92,9 @@ std::vector<Exchange> exchangesIn(const std::vector<LogEntry>& entries) {
 }
 
 std::string stateDir() {
-    const char* home = std::getenv("XDG_CONFIG_HOME");
-    if (!home || !*home) throw std::runtime_error("XDG_CONFIG_HOME is not set");
-    return std::string(home) + "/xelor";
+    // main() gives the benchmark a private folder; never the user's own.
+    if (!std::getenv("XDG_CONFIG_HOME")) throw std::runtime_error("XDG_CONFIG_HOME is not set");
+    return xel::sys::stateFolder();
 }
 
 // <state>/ports/COM7 -> the pty xelsim keeps its line behind.
@@ -497,8 +499,7 @@ private:
             if (rc != 0) throw std::runtime_error("cannot start " + program);
             int status = 0;
             rusage usage{};
-            while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-            }
+            (void)xel::sys::retryOnSignal([&] { return ::wait4(pid, &status, 0, &usage); });
             const double took = msSince(start);
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
                 std::ifstream in(output);

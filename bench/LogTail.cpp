@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+#include "xelsys/Retry.h"
 
 namespace xelbench {
 
@@ -64,8 +65,7 @@ LogTail::~LogTail() {
 void LogTail::readNew() {
     char buffer[8192];
     for (;;) {
-        const ssize_t n = ::pread(file_, buffer, sizeof buffer, offset_);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::pread(file_, buffer, sizeof buffer, offset_); });
         if (n <= 0) break;
         offset_ += n;
         partial_.append(buffer, static_cast<size_t>(n));

@@ -4,27 +4,17 @@
 #include <QFontMetrics>
 #include <QLabel>
 
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/SerialName.h"
 #include "platform/registry/Registry.h"
 
 namespace {
-
-// n of "COMn" (n >= 1, any case), else 0.
-unsigned comNumber(const QString& name) {
-  if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return 0;
-  bool ok = false;
-  const unsigned n = QStringView(name).mid(3).toUInt(&ok);
-  for (const QChar c : QStringView(name).mid(3))
-    if (!c.isDigit()) return 0;
-  return ok ? n : 0;
-}
 
 // The entry of R/ports named `port` (exactly, else ignoring case), else the
 // machine's, or "". A mapping whose target is gone still names the port (the
 // link driver then fails to open it rather than using another device).
 QString mappingFor(const QString& port) {
   return QString::fromStdString(
-      xel::machine::mappedPort(xel::registry::userStateDir().string(), port.toStdString()));
+      xel::sys::mappedPort(xel::registry::userStateDir().string(), port.toStdString()));
 }
 
 }  // namespace
@@ -42,8 +32,8 @@ PortDevices::Device PortDevices::deviceFor(const QString& port) {
       d.path = entry;
     }
     d.present = info.exists();
-  } else if (const unsigned n = comNumber(port)) {
-    d.path = QStringLiteral("/dev/ttyS%1").arg(n - 1);
+  } else if (const std::string com = xel::sys::comPortDevice(port.toStdString()); !com.empty()) {
+    d.path = QString::fromStdString(com);
     d.present = QFileInfo::exists(d.path);
   }
   return d;
@@ -57,9 +47,9 @@ QString PortDevices::describe(const QString& port) {
 
 QString PortDevices::permissionAdvice(const QString& address) {
   if (!address.contains(QLatin1String("COM")) && !address.contains(QLatin1String("USB"))) return {};
-  const std::string denied = xel::machine::deniedDevice(xel::registry::userStateDir().string(), address.toStdString());
+  const std::string denied = xel::sys::deniedDevice(xel::registry::userStateDir().string(), address.toStdString());
   if (denied.empty()) return {};
-  QString text = QString::fromStdString(xel::machine::permissionAdvice(denied));
+  QString text = QString::fromStdString(xel::sys::permissionAdvice(denied));
   text[0] = text[0].toUpper();
   return text;
 }

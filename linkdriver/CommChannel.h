@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "linkdriver/Sys.h"
+#include "xelsys/Event.h"
 #include "linkdriver/Transport.h"
 
 struct CommChannel {
@@ -21,11 +21,11 @@ struct CommChannel {
 
     // The thread has attached its device. Kept until the channel is freed: a thread
     // that starts later than OpenComm waits for must not signal a closed descriptor.
-    xel::link::Event ready;
-    xel::link::Event stop;          // leave the loop (stays set)
-    xel::link::Event writeRequest;  // bytes wait in the command pipe
-    xel::link::Event readRequest;   // the caller wants what the unit sent
-    xel::link::Event dataReady;     // bytes were put into the reply pipe
+    xel::sys::Event ready;
+    xel::sys::Event stop;          // leave the loop (stays set)
+    xel::sys::Event writeRequest;  // bytes wait in the command pipe
+    xel::sys::Event readRequest;   // the caller wants what the unit sent
+    xel::sys::Event dataReady;     // bytes were put into the reply pipe
 
     std::atomic<uint32_t> lastError{0};
     int commandPipeRead = -1;

@@ -2,41 +2,33 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "linkdriver/PortName.h"
-#include "linkdriver/Sys.h"
 #include "linkdriver/Timing.h"
 #include "linkdriver/Transport.h"
-#include "platform/usbbridge/TtyLine.h"
+#include "xelsys/Retry.h"
+#include "xelsys/SerialLine.h"
+#include "xelsys/SerialName.h"
 
 namespace xel::link {
 
 namespace {
 
 // The unit's line: raw bytes; output held back while CTS is low (CRTSCTS also
-// drives RTS, Linux has no RTS toggle mode); no software flow control; modem
-// status ignored; the line stays up when the port closes (HUPCL off). Failures
-// here are not fatal: a device that refuses a setting is used as it is.
+// drives RTS, Linux has no RTS toggle mode); modem status ignored; the line
+// stays up when the port closes; DTR dropped. Failures here are not fatal: a
+// device that refuses a setting is used as it is.
 void setLine(int fd, const CommSettings& settings) {
-    termios t{};
-    if (tcgetattr(fd, &t) == 0) {
-        tty::makeRaw(t);
-        tty::applyFormat(t, settings.dataBits, settings.parity, settings.stopBits);
-        const speed_t speed = tty::speedFor(settings.baudRate);
-        if (speed != B0) {
-            cfsetispeed(&t, speed);
-            cfsetospeed(&t, speed);
-        }
-        t.c_cflag |= CRTSCTS;
-        t.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
-        tcsetattr(fd, TCSANOW, &t);
-    }
-    int dtr = TIOCM_DTR;
-    ::ioctl(fd, TIOCMBIC, &dtr);
+    sys::LineSettings line;
+    line.baud = settings.baudRate;
+    line.dataBits = settings.dataBits;
+    line.parity = settings.parity;
+    line.stopBits = settings.stopBits;
+    line.ctsFlow = true;
+    line.lowerDtr = true;
+    (void)sys::configureLine(fd, line);
 }
 
 long writeSome(int fd, const uint8_t* bytes, size_t count) { return ::write(fd, bytes, count); }
@@ -56,9 +48,9 @@ public:
     int readableFd() const override { return fd_; }
 
     IoResult receive(uint8_t* buffer, size_t capacity) override {
-        const ssize_t n = retryOnSignal([&] { return ::read(fd_, buffer, capacity); });
+        const ssize_t n = sys::retryOnSignal([&] { return ::read(fd_, buffer, capacity); });
         if (n >= 0) return {static_cast<size_t>(n), XELCOMM_ERROR_NONE};
-        return {0, wouldBlock(errno) ? XELCOMM_ERROR_NONE : XELCOMM_ERROR_RECEIVE};
+        return {0, sys::wouldBlock(errno) ? XELCOMM_ERROR_NONE : XELCOMM_ERROR_RECEIVE};
     }
 
     IoResult send(const uint8_t* bytes, size_t count, int stopFd) override {
@@ -73,8 +65,8 @@ private:
 
 std::unique_ptr<Transport> openSerial(const CommSettings& settings, uint32_t& error) {
     const std::string name(settings.port, ::strnlen(settings.port, sizeof settings.port));
-    const std::string path = resolvePortName(name);
-    int fd = path.empty() ? -1 : retryOnSignal([&] {
+    const std::string path = sys::resolveSerialName(name);
+    int fd = path.empty() ? -1 : sys::retryOnSignal([&] {
         return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     });
     // TIOCEXCL keeps other openers out, except root; the lock keeps out every other

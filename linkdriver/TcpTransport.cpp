@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "linkdriver/Sys.h"
+#include "xelsys/Event.h"
 #include "linkdriver/Timing.h"
 #include "linkdriver/Transport.h"
 
@@ -45,7 +45,7 @@ bool connectWithin(int fd, const in_addr& address) {
     peer.sin_addr = address;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
     if (errno != EINPROGRESS && errno != EINTR) return false;
-    if (!waitFor(fd, POLLOUT, Clock::now() + kConnectLimit, -1)) return false;
+    if (!sys::waitFor(fd, POLLOUT, sys::Clock::now() + kConnectLimit, -1)) return false;
     int soError = 0;
     socklen_t length = sizeof soError;
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) == 0 && soError == 0;
@@ -70,10 +70,10 @@ public:
 
     IoResult receive(uint8_t* buffer, size_t capacity) override {
         const size_t want = capacity < kReceiveSize ? capacity : kReceiveSize;
-        const ssize_t n = retryOnSignal([&] { return ::recv(fd_, buffer, want, MSG_DONTWAIT); });
+        const ssize_t n = sys::retryOnSignal([&] { return ::recv(fd_, buffer, want, MSG_DONTWAIT); });
         // 0 is an orderly close by the peer: nothing to deliver, and no error.
         if (n >= 0) return {static_cast<size_t>(n), XELCOMM_ERROR_NONE};
-        return {0, wouldBlock(errno) ? XELCOMM_ERROR_NONE : XELCOMM_ERROR_RECEIVE};
+        return {0, sys::wouldBlock(errno) ? XELCOMM_ERROR_NONE : XELCOMM_ERROR_RECEIVE};
     }
 
     IoResult send(const uint8_t* bytes, size_t count, int stopFd) override {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "linkdriver/Sys.h"
+#include "xelsys/Event.h"
 #include "linkdriver/Timing.h"
 
 namespace xel::link {
@@ -33,16 +33,16 @@ OpenTransport transportFor(const char* port, size_t portSize) {
 
 IoResult sendWithin(int fd, const uint8_t* bytes, size_t count, int stopFd,
                     long (*sendSome)(int, const uint8_t*, size_t), uint32_t (*mapError)(int)) {
-    const auto deadline = Clock::now() + kDeviceWriteLimit;
+    const auto deadline = sys::Clock::now() + kDeviceWriteLimit;
     size_t done = 0;
     while (done < count) {
-        const long n = retryOnSignal([&] { return sendSome(fd, bytes + done, count - done); });
+        const long n = sys::retryOnSignal([&] { return sendSome(fd, bytes + done, count - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && !wouldBlock(errno)) return {done, mapError(errno)};
-        if (!waitFor(fd, POLLOUT, deadline, stopFd)) return {done, XELCOMM_ERROR_SEND};
+        if (n < 0 && !sys::wouldBlock(errno)) return {done, mapError(errno)};
+        if (!sys::waitFor(fd, POLLOUT, deadline, stopFd)) return {done, XELCOMM_ERROR_SEND};
     }
     return {done, XELCOMM_ERROR_NONE};
 }

@@ -10,6 +10,7 @@
 #include "linkdriver/CommChannel.h"
 #include "linkdriver/Timing.h"
 #include "linkdriver/xelcomm.h"
+#include "xelsys/TestTiming.h"
 
 namespace xel::link {
 
@@ -19,13 +20,10 @@ constinit Timing g_timing;
 
 // Read once when the library loads, before any channel exists.
 __attribute__((constructor)) void loadTiming() {
-    const char* mode = std::getenv("XELOR_TEST_TIMING");
-    if (mode && std::strcmp(mode, "fast") == 0) {
-        g_timing.tcpSettle /= 10;
-        g_timing.close /= 10;
-        g_timing.readPause /= 10;
-        g_timing.readWait /= 10;
-    }
+    g_timing.tcpSettle = sys::testScaled(g_timing.tcpSettle);
+    g_timing.close = sys::testScaled(g_timing.close);
+    g_timing.readPause = sys::testScaled(g_timing.readPause);
+    g_timing.readWait = sys::testScaled(g_timing.readWait);
 }
 
 // Every entry point may be handed a null error pointer; it then reports nowhere.
@@ -42,7 +40,7 @@ bool createEvents(CommChannel& ch) {
 
 bool readable(int fd) {
     pollfd pfd{fd, POLLIN, 0};
-    return retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) > 0 && (pfd.revents & POLLIN);
+    return sys::retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) > 0 && (pfd.revents & POLLIN);
 }
 
 }  // namespace
@@ -112,15 +110,15 @@ XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, con
     channel->writeRequest.signal();
     while (p && written < count) {
         const ssize_t n =
-            retryOnSignal([&] { return ::write(commandPipeWrite, p + written, count - written); });
+            xel::sys::retryOnSignal([&] { return ::write(commandPipeWrite, p + written, count - written); });
         if (n > 0) {
             written += static_cast<uint32_t>(n);
             channel->writeRequest.signal();
             continue;
         }
         // A full pipe empties as the thread sends; wait for room, but not forever.
-        if (n < 0 && !wouldBlock(errno)) break;
-        if (!waitFor(commandPipeWrite, POLLOUT, Clock::now() + kPipeSpaceLimit, -1)) break;
+        if (n < 0 && !xel::sys::wouldBlock(errno)) break;
+        if (!xel::sys::waitFor(commandPipeWrite, POLLOUT, xel::sys::Clock::now() + kPipeSpaceLimit, -1)) break;
     }
     *err = channel->lastError.load(std::memory_order_relaxed);
     return written;
@@ -145,15 +143,14 @@ XEL_EXPORT uint32_t ReadCommBuf(CommChannel* channel, int replyPipeRead, void* b
     // (they were taken with an earlier wake-up); then the wait goes on.
     pollfd fds[2] = {{channel->dataReady.fd(), POLLIN, 0}, {replyPipeRead, POLLIN, 0}};
     const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(timing().readWait);
+        xel::sys::Clock::now() + std::chrono::duration_cast<xel::sys::Clock::duration>(timing().readWait);
     uint32_t got = 0;
     for (;;) {
-        const int r = ::poll(fds, 2, msUntil(deadline));
-        if (r < 0 && errno == EINTR) continue;
+        const int r = xel::sys::retryOnSignal([&] { return ::poll(fds, 2, xel::sys::msUntil(deadline)); });
         if (r <= 0) break;
         if (fds[0].revents) channel->dataReady.consume();
         if (readable(replyPipeRead)) {
-            const ssize_t n = retryOnSignal([&] { return ::read(replyPipeRead, buffer, capacity); });
+            const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(replyPipeRead, buffer, capacity); });
             if (n > 0) got = static_cast<uint32_t>(n);
             break;
         }

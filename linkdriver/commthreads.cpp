@@ -31,9 +31,8 @@ public:
     void run() {
         for (;;) {
             Wait wait = buildWait();
-            const int r = ::poll(wait.fds, wait.count, wait.timeoutMs);
+            const int r = sys::retryOnSignal([&] { return ::poll(wait.fds, wait.count, wait.timeoutMs); });
             if (r < 0) {
-                if (errno == EINTR) continue;
                 // The wait itself failed: report the system's code and end the thread.
                 ch_.lastError.store(static_cast<uint32_t>(errno), std::memory_order_relaxed);
                 return;
@@ -44,7 +43,7 @@ public:
             if (readPending_) serveRead(wait);
             if (outLength_ > 0) deliver();
             if (wait.fds[kWrite].revents && ch_.writeRequest.consume()) serveWrite();
-            if (readPending_ && Clock::now() >= readDeadline_) readPending_ = false;
+            if (readPending_ && sys::Clock::now() >= readDeadline_) readPending_ = false;
             if (stopping) return;
         }
     }
@@ -78,7 +77,7 @@ private:
             }
         }
         if (readPending_) {
-            const int left = msUntil(readDeadline_);
+            const int left = sys::msUntil(readDeadline_);
             if (left < w.timeoutMs) w.timeoutMs = left;
             if (watchDevice_ && outLength_ == 0 && transport_.recheckWhileReading() &&
                 kRecheckMs < w.timeoutMs)
@@ -91,7 +90,7 @@ private:
         readPending_ = true;
         watchDevice_ = true;
         freshRequest_ = true;
-        readDeadline_ = Clock::now() + timing().readPause + timing().readWait;
+        readDeadline_ = sys::Clock::now() + timing().readPause + timing().readWait;
     }
 
     void serveRead(const Wait& wait) {
@@ -119,19 +118,19 @@ private:
     void deliver() {
         // Checked first: a caller's pipe end opened blocking must not hold the thread.
         pollfd pfd{ch_.replyPipeWrite, POLLOUT, 0};
-        if (retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) <= 0) return;
+        if (sys::retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) <= 0) return;
         if (pfd.revents & (POLLERR | POLLNVAL)) {
             // The reader's end is gone; there is nobody left to hand these bytes to.
             outLength_ = 0;
             return;
         }
-        const ssize_t n = retryOnSignal(
+        const ssize_t n = sys::retryOnSignal(
             [&] { return ::write(ch_.replyPipeWrite, rx_ + outOffset_, outLength_); });
         if (n > 0) {
             outOffset_ += static_cast<size_t>(n);
             outLength_ -= static_cast<size_t>(n);
             ch_.dataReady.signal();
-        } else if (n < 0 && !wouldBlock(errno)) {
+        } else if (n < 0 && !sys::wouldBlock(errno)) {
             // The reader's end is gone; there is nobody left to hand these bytes to.
             outLength_ = 0;
         }
@@ -141,7 +140,7 @@ private:
     // request is raised again, so a large write cannot starve reads or a stop.
     void serveWrite() {
         if (!pipeReadable()) return;
-        const ssize_t n = retryOnSignal([&] { return ::read(ch_.commandPipeRead, tx_, sizeof tx_); });
+        const ssize_t n = sys::retryOnSignal([&] { return ::read(ch_.commandPipeRead, tx_, sizeof tx_); });
         if (n <= 0) return;
         const IoResult sent = transport_.send(tx_, static_cast<size_t>(n), ch_.stop.fd());
         ch_.bytesSent.fetch_add(static_cast<uint32_t>(transport_.countedAsSent(sent)), std::memory_order_relaxed);
@@ -153,7 +152,7 @@ private:
     // written after it was raised; reading it blindly could then block for good.
     bool pipeReadable() const {
         pollfd pfd{ch_.commandPipeRead, POLLIN, 0};
-        return retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) > 0 && (pfd.revents & POLLIN);
+        return sys::retryOnSignal([&] { return ::poll(&pfd, 1, 0); }) > 0 && (pfd.revents & POLLIN);
     }
 
     CommChannel& ch_;
@@ -165,7 +164,7 @@ private:
     bool readPending_ = false;
     bool watchDevice_ = false;
     bool freshRequest_ = false;
-    Clock::time_point readDeadline_{};
+    sys::Clock::time_point readDeadline_{};
 };
 
 void ioThreadMain(CommChannel* channel) {
@@ -194,7 +193,7 @@ bool startIoThread(CommChannel& channel) {
     if (!started) return false;
 
     pollfd pfd{channel.ready.fd(), POLLIN, 0};
-    (void)retryOnSignal([&] { return ::poll(&pfd, 1, static_cast<int>(kThreadReadyLimit.count())); });
+    (void)sys::retryOnSignal([&] { return ::poll(&pfd, 1, static_cast<int>(kThreadReadyLimit.count())); });
     channel.ready.consume();
     return true;
 }

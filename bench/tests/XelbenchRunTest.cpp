@@ -15,6 +15,7 @@
 
 #include "tests/support/Loopback.h"
 #include "tests/support/XelsimProcess.h"
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -49,8 +50,7 @@ Outcome xelbench(std::vector<std::string> args, const std::vector<std::string>& 
     Outcome run;
     if (::posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) == 0) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        (void)xel::sys::retryOnSignal([&] { return ::waitpid(pid, &status, 0); });
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);

@@ -12,6 +12,8 @@
 #include "core/connection/Reply.h"
 #include "core/connection/Trace.h"
 #include "platform/codepage/CodePage.h"
+#include "xelsys/Retry.h"
+#include "xelsys/TestTiming.h"
 
 namespace xel::core {
 
@@ -19,11 +21,8 @@ namespace {
 
 ConnectionTiming loadTiming() noexcept {
     ConnectionTiming t;
-    const char* mode = std::getenv("XELOR_TEST_TIMING");
-    if (mode && std::strcmp(mode, "fast") == 0) {
-        t.beforeRead /= 10;
-        t.emptyPoll /= 10;
-    }
+    t.beforeRead = sys::testScaled(t.beforeRead);
+    t.emptyPoll = sys::testScaled(t.emptyPoll);
     return t;
 }
 
@@ -49,9 +48,8 @@ void drain(int fd) noexcept {
     if (fd < 0) return;
     char scrap[512];
     for (;;) {
-        const ssize_t n = ::read(fd, scrap, sizeof scrap);
+        const ssize_t n = sys::retryOnSignal([&] { return ::read(fd, scrap, sizeof scrap); });
         if (n > 0) continue;
-        if (n < 0 && errno == EINTR) continue;
         return;  // empty (EAGAIN), closed, or failed
     }
 }

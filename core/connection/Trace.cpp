@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "xelsys/Retry.h"
+
 namespace xel::core {
 
 namespace {
@@ -69,10 +71,7 @@ void traceBytes(char direction, std::string_view bytes, std::string_view note) n
         }
         line += '\n';
         // One write per line; a short write to a full pipe is simply cut.
-        ssize_t n;
-        do {
-            n = ::write(STDERR_FILENO, line.data(), line.size());
-        } while (n < 0 && errno == EINTR);
+        (void)sys::retryOnSignal([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
     } catch (...) {
         // A trace line that cannot be built is dropped; the exchange goes on.
     }

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/codepage/CodePage.h"
+#include "xelsys/Retry.h"
 
 namespace xel::core {
 
@@ -40,14 +41,7 @@ std::u16string getText(std::span<const uint8_t> in, size_t offset, size_t width)
     return cp::toUtf16(std::string_view(reinterpret_cast<const char*>(in.data() + offset), n));
 }
 
-// Retries a call that an arriving signal interrupted.
-template <class F>
-auto retryOnSignal(F&& f) {
-    for (;;) {
-        auto r = f();
-        if (r != -1 || errno != EINTR) return r;
-    }
-}
+using sys::retryOnSignal;
 
 bool writeAll(int fd, std::span<const uint8_t> bytes) {
     size_t done = 0;

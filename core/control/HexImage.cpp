@@ -13,6 +13,8 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "xelsys/Retry.h"
+
 namespace xel::core {
 
 namespace fs = std::filesystem;
@@ -184,11 +186,8 @@ void convert(const std::vector<HexRecord>& records, ImageBuilder (&images)[kMemo
 bool writeAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const ssize_t n = sys::retryOnSignal([&] { return ::write(fd, data.data() + done, data.size() - done); });
+        if (n < 0) return false;
         done += static_cast<size_t>(n);
     }
     return true;
@@ -201,9 +200,9 @@ fs::path writeTemporary(const fs::path& folder, const char* name, const std::str
     for (int attempt = 0; attempt < 16; ++attempt) {
         const fs::path tmp = folder / ("." + std::string(name) + "." + std::to_string(::getpid()) + "." +
                                        std::to_string(g_tempCounter.fetch_add(1)) + ".tmp");
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = sys::retryOnSignal([&] { return ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (fd < 0) {
-            if (errno == EEXIST || errno == EINTR) continue;
+            if (errno == EEXIST) continue;
             return {};
         }
         bool ok = writeAll(fd, data) && ::fsync(fd) == 0;

@@ -11,6 +11,7 @@
 #include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
 #include "platform/codepage/CodePage.h"
+#include "xelsys/TestTiming.h"
 
 namespace xel::core {
 
@@ -26,8 +27,7 @@ constexpr int kRecordsWithModePin = 7;
 
 // Read once when the library loads, the same test seam as the connection's pauses.
 int loadModePinPause() noexcept {
-    const char* mode = std::getenv("XELOR_TEST_TIMING");
-    return mode && std::strcmp(mode, "fast") == 0 ? 5 : 50;
+    return sys::testScaled(50);
 }
 const int g_modePinPauseMs = loadModePinPause();
 

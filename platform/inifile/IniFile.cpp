@@ -11,6 +11,7 @@
 
 #include "platform/codepage/CodePage.h"
 #include "platform/inifile/IniDocument.h"
+#include "xelsys/Retry.h"
 
 namespace xel::ini {
 
@@ -35,13 +36,7 @@ bool validKey(std::string_view k) {
          k.front() != '[';
 }
 
-template <typename F>
-auto retry(F f) {
-  decltype(f()) rc;
-  do rc = f();
-  while (rc < 0 && errno == EINTR);
-  return rc;
-}
+using sys::retryOnSignal;
 
 // A section or key name as the file holds it: Windows-1252, without surrounding blanks.
 std::string name(std::u16string_view text) { return std::string(trimmed(cp::fromUtf16(text))); }
@@ -159,7 +154,7 @@ Status readFile(const std::filesystem::path& path, std::string& bytes, std::stri
     if (errorText) *errorText = systemText("cannot read", path, err);
     return Status::IoError;
   };
-  const int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  const int fd = retryOnSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) return fail(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -169,7 +164,7 @@ Status readFile(const std::filesystem::path& path, std::string& bytes, std::stri
   }
   char buf[16384];
   for (;;) {
-    const ssize_t n = retry([&] { return ::read(fd, buf, sizeof buf); });
+    const ssize_t n = retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
     if (n < 0) {
       const int err = errno;
       ::close(fd);
@@ -214,11 +209,11 @@ Status replaceFile(const std::filesystem::path& path, std::string_view bytes, st
 
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = retry([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
+    const ssize_t n = retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
     if (n < 0) return abandon("cannot write", errno);
     done += static_cast<size_t>(n);
   }
-  if (retry([&] { return ::fsync(fd); }) != 0) return abandon("cannot flush", errno);
+  if (retryOnSignal([&] { return ::fsync(fd); }) != 0) return abandon("cannot flush", errno);
   if (::close(fd) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());

@@ -8,6 +8,7 @@
 
 #include "platform/codepage/CodePage.h"
 #include "platform/objrt/objrt.h"
+#include "xelsys/Retry.h"
 
 namespace {
 
@@ -175,11 +176,8 @@ HRESULT CoCreateGuid(GUID* pguid) noexcept {
   unsigned char b[16];
   size_t got = 0;
   while (got < sizeof b) {
-    ssize_t n = getrandom(b + got, sizeof b - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return E_FAIL;
-    }
+    const ssize_t n = xel::sys::retryOnSignal([&] { return getrandom(b + got, sizeof b - got, 0); });
+    if (n < 0) return E_FAIL;
     got += static_cast<size_t>(n);
   }
   b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4: random

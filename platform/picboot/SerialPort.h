@@ -1,4 +1,4 @@
-// A raw serial port for the bootloader channel: name resolution, exclusive open,
+// A raw serial port for the bootloader channel: exclusive open,
 // 8N1 at a fixed rate, reads and writes bounded by a deadline.
 #pragma once
 
@@ -8,16 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "xelsys/Deadline.h"
+
 namespace xel::picboot {
 
-using Clock = std::chrono::steady_clock;
-
-// Where a port name leads: $R/ports/<NAME> when it exists (R is
-// $XDG_CONFIG_HOME/xelor when that is absolute, else $HOME/.config/xelor),
-// else the machine-wide /etc/xelor/ports/<NAME> (in each an exact name first,
-// then one that differs only in case); else COMn ->
-// /dev/ttyS(n-1); else a name containing '/' as given; else /dev/<NAME>.
-std::string resolvePortName(std::string_view name);
+using Clock = sys::Clock;
 
 class SerialPort {
 public:

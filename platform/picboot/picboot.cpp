@@ -11,6 +11,7 @@
 
 #include "platform/picboot/Frame.h"
 #include "platform/picboot/SerialPort.h"
+#include "xelsys/SerialName.h"
 
 namespace xel::picboot {
 namespace {
@@ -167,7 +168,7 @@ extern "C" int32_t PicBootOpen(const char* portName, int32_t baud, int32_t timeo
     try {
         if (portName == nullptr || timeoutMs <= 0 || baud <= 0) return PICBOOT_INVALID_HANDLE;
         auto ch = std::make_shared<Channel>(timeoutMs);
-        if (!ch->open(resolvePortName(portName), baud)) return PICBOOT_INVALID_HANDLE;
+        if (!ch->open(xel::sys::resolveSerialName(portName), baud)) return PICBOOT_INVALID_HANDLE;
         // A bootloader must answer before the channel counts as open.
         const uint8_t identify[1] = {kCmdIdentify};
         Reply reply;

@@ -18,7 +18,7 @@
 // to lastWarning(), and the registry carries on from empty.
 //
 // The machine layer is <system root>/var/lib/xelor/registry.json (see
-// platform/machine): the same shape, its HKEY_CURRENT_USER ignored. Outside an
+// platform/sys): the same shape, its HKEY_CURRENT_USER ignored. Outside an
 // edit, each HKEY_CLASSES_ROOT value is read from the user's file, then from
 // the machine's (a user's own registration overrides the package's); a key
 // exists when either has it; subkeys are the union of both and values the
@@ -147,8 +147,8 @@ Layer selectedLayer();
 // The folder of the machine registry (<system root>/var/lib/xelor).
 std::filesystem::path machineStateDir();
 
-// R: $XDG_CONFIG_HOME/xelor when that variable is set and absolute, else
-// $HOME/.config/xelor; created with mode 0700 if missing. Returns the path even
+// R, the per-user state folder of platform/sys (xel::sys::stateFolder());
+// created with mode 0700 if missing. Returns the path even
 // when it could not be created (later file operations then report the error).
 std::filesystem::path userStateDir();
 

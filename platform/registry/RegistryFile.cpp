@@ -1,6 +1,7 @@
 #include "platform/registry/RegistryFile.h"
 
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/Retry.h"
+#include "xelsys/StateFolder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +10,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,16 +26,6 @@ using nlohmann::json;
 const char* const kFileName = "registry.json";
 const char* const kLockName = "registry.lock";
 const char* const kRootNames[] = {"HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT"};
-
-// EINTR is retried here and nowhere else.
-template <class F>
-auto retryOnSignal(F f) {
-  decltype(f()) r;
-  do {
-    r = f();
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
 
 std::string osError(int err) {
   char buf[256];
@@ -81,26 +71,7 @@ bool makeDirs(const fs::path& dir, std::string& why, mode_t mode = 0700) {
   return true;
 }
 
-fs::path homeDir() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  std::vector<char> buf(16384);
-  passwd pw {};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-    return found->pw_dir;
-  }
-  return {};
-}
-
-fs::path stateDirPath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "xelor";
-  const fs::path home = homeDir();
-  if (home.empty()) return {};
-  return home / ".config" / "xelor";
-}
+fs::path stateDirPath() { return fs::path(sys::stateFolder()); }
 
 std::string stamp() {
   const std::time_t now = std::time(nullptr);
@@ -142,7 +113,7 @@ fs::path moveAside(const fs::path& file, std::string& why) {
 }
 
 void fsyncDir(const fs::path& dir) {
-  const int fd = retryOnSignal([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  const int fd = sys::retryOnSignal([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return;
   if (::fsync(fd) != 0 && errno != EINVAL) {
     warn("the registry folder " + dir.string() + " could not be flushed to disk: " + osError(errno));
@@ -153,7 +124,7 @@ void fsyncDir(const fs::path& dir) {
 bool writeAll(int fd, const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = retryOnSignal([&] { return ::write(fd, data.data() + done, data.size() - done); });
+    const ssize_t n = sys::retryOnSignal([&] { return ::write(fd, data.data() + done, data.size() - done); });
     if (n < 0) return false;
     if (n == 0) {
       errno = EIO;
@@ -167,7 +138,7 @@ bool writeAll(int fd, const std::string& data) {
 enum class ReadResult { Ok, Missing, Unreadable, Transient };
 
 ReadResult readFile(const fs::path& file, std::string& out, int& err) {
-  const int fd = retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
+  const int fd = sys::retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) {
     err = errno;
     if (err == ENOENT) return ReadResult::Missing;
@@ -182,7 +153,7 @@ ReadResult readFile(const fs::path& file, std::string& out, int& err) {
   out.clear();
   char buf[65536];
   for (;;) {
-    const ssize_t n = retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
+    const ssize_t n = sys::retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
     if (n < 0) {
       err = errno;
       ::close(fd);
@@ -312,7 +283,7 @@ FileSession::Open FileSession::open(Mode mode) {
   needExclusive_ = false;
   newer_ = false;
   const bool machine = layer_ == Layer::Machine;
-  dir_ = machine ? fs::path(machine::registryDir()) : stateDirPath();
+  dir_ = machine ? fs::path(sys::machineRegistryDir()) : stateDirPath();
   if (dir_.empty()) {
     warn("no folder for the registry: neither XDG_CONFIG_HOME nor HOME names an absolute folder");
     return Open::Failed;
@@ -324,9 +295,9 @@ FileSession::Open FileSession::open(Mode mode) {
     return Open::Failed;
   }
   const fs::path lockPath = dir_ / kLockName;
-  lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, machine ? 0644 : 0600); });
+  lockFd_ = sys::retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, machine ? 0644 : 0600); });
   if (lockFd_ < 0 && mode == Mode::Shared) {
-    lockFd_ = retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC); });
+    lockFd_ = sys::retryOnSignal([&] { return ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC); });
   }
   if (lockFd_ < 0) {
     const int err = errno;
@@ -339,7 +310,7 @@ FileSession::Open FileSession::open(Mode mode) {
     return Open::Failed;
   }
   const int op = mode == Mode::Exclusive ? LOCK_EX : LOCK_SH;
-  if (retryOnSignal([&] { return ::flock(lockFd_, op); }) != 0) {
+  if (sys::retryOnSignal([&] { return ::flock(lockFd_, op); }) != 0) {
     warn("cannot lock the registry " + lockPath.string() + ": " + osError(errno));
     unlock();
     return Open::Failed;
@@ -482,9 +453,9 @@ std::shared_ptr<json> emptyShared() {
 }  // namespace
 
 std::shared_ptr<json> machineDocument() {
-  const fs::path file = fs::path(machine::registryDir()) / kFileName;
+  const fs::path file = fs::path(sys::machineRegistryDir()) / kFileName;
   MachineCache& cache = machineCache();
-  const int fd = retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
+  const int fd = sys::retryOnSignal([&] { return ::open(file.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) {
     const int err = errno;
     if (err == ENOENT || err == ENOTDIR) return emptyShared();
@@ -515,7 +486,7 @@ std::shared_ptr<json> machineDocument() {
   if (readable) {
     char buf[65536];
     for (;;) {
-      const ssize_t n = retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
+      const ssize_t n = sys::retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
       if (n < 0) {
         why = osError(errno);
         readable = false;
@@ -562,7 +533,7 @@ std::shared_ptr<json> machineDocument() {
 
 std::filesystem::path machineStateDir() {
   try {
-    return machine::registryDir();
+    return sys::machineRegistryDir();
   } catch (...) {
     return {};
   }

@@ -17,7 +17,9 @@
 #include <string>
 
 #include "platform/usbbridge/SysfsBridges.h"
-#include "platform/usbbridge/TtyLine.h"
+#include "xelsys/Deadline.h"
+#include "xelsys/Retry.h"
+#include "xelsys/SerialLine.h"
 
 struct UsbBridgeDevice {
     int fd = -1;
@@ -37,15 +39,6 @@ int fdOf(const UsbBridgeDevice* handle) {
     return (handle && g_live.count(handle)) ? handle->fd : -1;
 }
 
-template <class F>
-auto retryOnSignal(F f) {
-    decltype(f()) r;
-    do {
-        r = f();
-    } while (r == -1 && errno == EINTR);
-    return r;
-}
-
 // Every exported call runs its body through this: nothing escapes as an exception.
 template <class F>
 int32_t guarded(F body) noexcept {
@@ -58,11 +51,13 @@ int32_t guarded(F body) noexcept {
     }
 }
 
-int32_t applyTermios(int fd, bool (*change)(termios&, const void*), const void* arg) {
-    termios t{};
-    if (tcgetattr(fd, &t) != 0) return USBBRIDGE_SYSTEM_ERROR;
-    if (!change(t, arg)) return USBBRIDGE_BAD_PARAMETER;
-    return tcsetattr(fd, TCSANOW, &t) == 0 ? USBBRIDGE_OK : USBBRIDGE_SYSTEM_ERROR;
+int32_t lineStatus(xel::sys::LineResult result) {
+    switch (result) {
+    case xel::sys::LineResult::Ok: return USBBRIDGE_OK;
+    case xel::sys::LineResult::BadSetting: return USBBRIDGE_BAD_PARAMETER;
+    case xel::sys::LineResult::SystemError: break;
+    }
+    return USBBRIDGE_SYSTEM_ERROR;
 }
 
 }  // namespace
@@ -105,7 +100,7 @@ XEL_EXPORT int32_t UsbBridgeOpen(uint32_t index, UsbBridgeDevice** handle) {
         const auto bridges = enumerateBridges();
         if (index >= bridges.size()) return USBBRIDGE_NO_DEVICE;
         const std::string path = devRoot() + "/" + bridges[index].ttyName;
-        const int fd = retryOnSignal([&] {
+        const int fd = xel::sys::retryOnSignal([&] {
             return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         });
         if (fd < 0) return errno == EBUSY ? USBBRIDGE_BUSY : USBBRIDGE_NO_DEVICE;
@@ -116,12 +111,9 @@ XEL_EXPORT int32_t UsbBridgeOpen(uint32_t index, UsbBridgeDevice** handle) {
             return USBBRIDGE_BUSY;
         }
         ::ioctl(fd, TIOCEXCL);
-        termios t{};
-        if (tcgetattr(fd, &t) == 0) {
-            xel::tty::makeRaw(t);
-            t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | HUPCL);
-            tcsetattr(fd, TCSANOW, &t);
-        }
+        // The bridge's line: raw, no flow control; speed and format come later
+        // through their own calls.
+        (void)xel::sys::configureLine(fd, xel::sys::LineSettings{});
         auto* device = new UsbBridgeDevice{fd};
         {
             std::lock_guard<std::mutex> lock(g_liveMutex);
@@ -152,7 +144,7 @@ XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t
         if (!bytesRead || (!buffer && capacity > 0)) return USBBRIDGE_BAD_PARAMETER;
         *bytesRead = 0;
         if (capacity == 0) return USBBRIDGE_OK;
-        const ssize_t n = retryOnSignal([&] { return ::read(fd, buffer, capacity); });
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, buffer, capacity); });
         if (n < 0) return errno == EAGAIN ? USBBRIDGE_OK : USBBRIDGE_READ_ERROR;
         *bytesRead = static_cast<uint32_t>(n);
         return USBBRIDGE_OK;
@@ -166,12 +158,11 @@ XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, ui
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;
         if (!bytesWritten || (!bytes && count > 0)) return USBBRIDGE_BAD_PARAMETER;
         *bytesWritten = 0;
-        using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(USBBRIDGE_WRITE_TIMEOUT_MS);
+        const auto deadline = xel::sys::Clock::now() + std::chrono::milliseconds(USBBRIDGE_WRITE_TIMEOUT_MS);
         const auto* p = static_cast<const unsigned char*>(bytes);
         uint32_t done = 0;
         while (done < count) {
-            const ssize_t n = retryOnSignal([&] { return ::write(fd, p + done, count - done); });
+            const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, p + done, count - done); });
             if (n > 0) {
                 done += static_cast<uint32_t>(n);
                 continue;
@@ -180,11 +171,9 @@ XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, ui
                 *bytesWritten = done;
                 return USBBRIDGE_WRITE_ERROR;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             pollfd pfd{fd, POLLOUT, 0};
-            if (left.count() <= 0 || retryOnSignal([&] {
-                    return ::poll(&pfd, 1, static_cast<int>(left.count()));
-                }) <= 0) {
+            const int left = xel::sys::msUntil(deadline);
+            if (left == 0 || xel::sys::retryOnSignal([&] { return ::poll(&pfd, 1, left); }) <= 0) {
                 *bytesWritten = done;
                 return USBBRIDGE_WRITE_TIMEOUT;
             }
@@ -222,13 +211,7 @@ XEL_EXPORT int32_t UsbBridgeSetBaudRate(UsbBridgeDevice* handle, uint32_t baudRa
     return guarded([&]() -> int32_t {
         const int fd = fdOf(handle);
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;
-        return applyTermios(
-            fd,
-            [](termios& t, const void* arg) {
-                const speed_t speed = xel::tty::speedFor(*static_cast<const uint32_t*>(arg));
-                return speed != B0 && cfsetispeed(&t, speed) == 0 && cfsetospeed(&t, speed) == 0;
-            },
-            &baudRate);
+        return lineStatus(xel::sys::setLineSpeed(fd, baudRate));
     });
 }
 
@@ -236,16 +219,10 @@ XEL_EXPORT int32_t UsbBridgeSetLineControl(UsbBridgeDevice* handle, uint16_t lin
     return guarded([&]() -> int32_t {
         const int fd = fdOf(handle);
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;
-        return applyTermios(
-            fd,
-            [](termios& t, const void* arg) {
-                const unsigned word = *static_cast<const uint16_t*>(arg);
-                return xel::tty::applyFormat(
-                    t, word >> USBBRIDGE_LC_DATA_SHIFT,
-                    (word >> USBBRIDGE_LC_PARITY_SHIFT) & USBBRIDGE_LC_FIELD_MASK,
-                    (word >> USBBRIDGE_LC_STOP_SHIFT) & USBBRIDGE_LC_FIELD_MASK);
-            },
-            &lineControl);
+        const unsigned word = lineControl;
+        return lineStatus(xel::sys::setLineFormat(fd, word >> USBBRIDGE_LC_DATA_SHIFT,
+                                                  (word >> USBBRIDGE_LC_PARITY_SHIFT) & USBBRIDGE_LC_FIELD_MASK,
+                                                  (word >> USBBRIDGE_LC_STOP_SHIFT) & USBBRIDGE_LC_FIELD_MASK));
     });
 }
 

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include "xelsys/Retry.h"
 
 namespace fs = std::filesystem;
 
@@ -41,9 +42,9 @@ std::string receiveFrom(int fd, size_t count, std::chrono::milliseconds limit) {
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
         char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - got.size()));
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, buffer, std::min(sizeof buffer, count - got.size())); });
         if (n > 0) got.append(buffer, static_cast<size_t>(n));
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
+        else if (n == 0 || errno != EAGAIN) break;
     }
     return got;
 }
@@ -51,13 +52,13 @@ std::string receiveFrom(int fd, size_t count, std::chrono::milliseconds limit) {
 void sendAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd pfd{fd, POLLOUT, 0};
             ::poll(&pfd, 1, 1000);
-        } else if (n < 0 && errno != EINTR) {
+        } else if (n < 0) {
             throw std::runtime_error(std::string("test peer write: ") + std::strerror(errno));
         }
     }

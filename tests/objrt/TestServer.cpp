@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/Loopback.h"
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -47,8 +48,7 @@ RunResult regsvr(const std::vector<std::string>& args) {
   pid_t pid = 0;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    (void)xel::sys::retryOnSignal([&] { return waitpid(pid, &status, 0); });
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   posix_spawn_file_actions_destroy(&actions);

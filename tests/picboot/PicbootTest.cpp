@@ -69,7 +69,12 @@ protected:
 // --- Opening and closing ------------------------------------------------------------
 
 TEST_F(BootChannel, OpensThroughThePortsMappingOnlyWhenABootloaderAnswers) {
+    dev_.dirtyLine();
     ASSERT_GT(open(), 0);
+    // The bootloader's line: the chosen speed, no flow control, no hang-up.
+    const termios t = dev_.line();
+    EXPECT_EQ(::cfgetospeed(&t), speed_t{B38400});
+    EXPECT_FALSE(t.c_cflag & (CRTSCTS | HUPCL));
     EXPECT_GE(requests(), 1) << "open did not ask the device who it is";
     // The line is ours alone while the channel is open.
     EXPECT_EQ(PicBootOpen("COM5", kBaud, 200), PICBOOT_INVALID_HANDLE);

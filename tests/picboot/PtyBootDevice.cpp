@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include "xelsys/Retry.h"
 
 namespace xeltest {
 
@@ -38,6 +39,18 @@ PtyBootDevice::PtyBootDevice(int baud) : baud_(baud) {
     ::cfmakeraw(&tio);
     ::tcsetattr(slaveKeep_, TCSANOW, &tio);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+termios PtyBootDevice::line() const {
+    termios tio{};
+    ::tcgetattr(slaveKeep_, &tio);
+    return tio;
+}
+
+void PtyBootDevice::dirtyLine() const {
+    termios tio = line();
+    tio.c_cflag |= CRTSCTS | HUPCL;
+    ::tcsetattr(slaveKeep_, TCSANOW, &tio);
 }
 
 PtyBootDevice::~PtyBootDevice() {
@@ -79,13 +92,13 @@ void PtyBootDevice::mapAs(const std::string& name, bool machineWide) const {
 void PtyBootDevice::writeAll(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(master_, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             toHost_ += n;
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+        if (n < 0 && errno != EAGAIN) return;
         pollfd p{master_, POLLOUT, 0};
         ::poll(&p, 1, 10);
     }

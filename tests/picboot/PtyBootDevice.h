@@ -3,6 +3,8 @@
 // through the test's own ports/ mapping.
 #pragma once
 
+#include <termios.h>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -32,6 +34,10 @@ public:
     void inject(const std::string& bytes);
 
     const std::string& slavePath() const { return slave_; }
+    // The line's settings as the host left them.
+    termios line() const;
+    // Sets flow control and hang-up, as an earlier user of the line may have.
+    void dirtyLine() const;
     // Bytes moved each way so far.
     long bytesFromHost() const { return fromHost_.load(); }
     long bytesToHost() const { return toHost_.load(); }

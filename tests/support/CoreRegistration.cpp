@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/support/Loopback.h"
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -55,8 +56,7 @@ std::string coreLibraryPath() { return libDir() + "/libxelor.so"; }
     ::close(out);
     int status = 0;
     if (spawnError == 0) {
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        (void)xel::sys::retryOnSignal([&] { return ::waitpid(pid, &status, 0); });
     }
     std::ifstream in(outTemplate);
     std::stringstream text;

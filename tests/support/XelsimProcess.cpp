@@ -23,6 +23,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -185,12 +186,10 @@ std::string XelsimProcess::readLine(int timeoutMs) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0 || stdoutFd_ < 0) return {};
         pollfd p{stdoutFd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r < 0 && errno == EINTR) continue;
+        const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, static_cast<int>(left)); });
         if (r <= 0) return {};
         char buf[4096];
-        const ssize_t n = ::read(stdoutFd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(stdoutFd_, buf, sizeof buf); });
         if (n <= 0) return {};  // xelsim closed its stdout: it has ended
         stdoutBuf_.append(buf, static_cast<std::size_t>(n));
     }
@@ -316,8 +315,7 @@ int XelsimProcess::stop(int graceMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (done == 0) {
         ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        (void)xel::sys::retryOnSignal([&] { return ::waitpid(pid_, &status, 0); });
     }
     pid_ = -1;
     status_ = decodeStatus(status);

@@ -128,7 +128,12 @@ TEST_F(UsbBridge, ReadsWritesFlushesAndReportsItsReceiveQueue) {
 // Words in the documented layout, as the line then stands. (A pseudo-terminal may
 // drop the character size and parity-enable bits; the format table test has those.)
 TEST_F(UsbBridge, BaudRateAndLineControlReachTheLine) {
+    // Left over from an earlier user of the line; the bridge's line has no flow control.
+    termios old = line();
+    old.c_cflag |= CRTSCTS | HUPCL;
+    ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &old), 0);
     openOne();
+    EXPECT_FALSE(line().c_cflag & (CRTSCTS | HUPCL)) << "open must clear flow control and hang-up";
     for (uint32_t baud : {38400u, 115200u}) {
         ASSERT_EQ(UsbBridgeSetBaudRate(device, baud), USBBRIDGE_OK);
         const termios t = line();

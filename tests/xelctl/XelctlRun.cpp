@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "tests/support/Loopback.h"
+#include "xelsys/Retry.h"
 
 extern char** environ;
 
@@ -73,8 +74,7 @@ XelctlProcess::XelctlProcess(std::vector<std::string> args, std::string stdinTex
     size_t left = stdinText.size();
     ::signal(SIGPIPE, SIG_IGN);
     while (left > 0) {
-        const ssize_t n = ::write(in[1], p, left);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(in[1], p, left); });
         if (n <= 0) break;
         p += n;
         left -= static_cast<size_t>(n);
@@ -108,23 +108,22 @@ XelctlResult XelctlProcess::wait(int timeoutMs) {
             killed = true;
         }
         pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if (::poll(fds, 2, left > 0 ? static_cast<int>(left) : 100) < 0 && errno != EINTR) break;
+        if (xel::sys::retryOnSignal([&] { return ::poll(fds, 2, left > 0 ? static_cast<int>(left) : 100); }) < 0) break;
         for (int i = 0; i < 2; ++i) {
             int& fd = i == 0 ? out_ : err_;
             if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];
-            const ssize_t n = ::read(fd, buf, sizeof buf);
+            const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, buf, sizeof buf); });
             if (n > 0) {
                 (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
+            } else {
                 ::close(fd);
                 fd = -1;
             }
         }
     }
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    (void)xel::sys::retryOnSignal([&] { return ::waitpid(pid_, &status, 0); });
     pid_ = -1;
     if (killed)
         r.exitCode = -1;

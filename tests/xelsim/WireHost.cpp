@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include "xelsys/Retry.h"
 
 namespace xelsimtest {
 
@@ -58,9 +59,10 @@ std::string WireHost::frame(const std::string& text) {
 void WireHost::send(const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = socket_ ? ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
-                            : ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = xel::sys::retryOnSignal([&] {
+            return socket_ ? ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                           : ::write(fd_, bytes.data() + done, bytes.size() - done);
+        });
         if (n < 0) throw std::runtime_error(std::string("cannot send: ") + std::strerror(errno));
         done += static_cast<std::size_t>(n);
     }
@@ -74,9 +76,7 @@ std::string WireHost::command(const std::string& text, int timeoutMs) {
 
 std::string WireHost::readOnce(int timeoutMs) {
     pollfd p{fd_, POLLIN, 0};
-    int r;
-    while ((r = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
-    }
+    const int r = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, timeoutMs); });
     if (r <= 0) return {};
     char buf[1024];
     ssize_t n = ::read(fd_, buf, sizeof buf);

@@ -1,8 +1,5 @@
 #include "tools/xelctl/Events.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "tools/xelctl/Failure.h"
@@ -11,11 +8,9 @@ namespace xelctl {
 
 ComPtr<EventSink> EventSink::create(const IID& iid) { return ComPtr<EventSink>::adopt(new EventSink(iid)); }
 
-EventSink::EventSink(const IID& iid) : iid_(iid), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+EventSink::EventSink(const IID& iid) : iid_(iid) { (void)wake_.create(); }
 
-EventSink::~EventSink() {
-    if (wake_ >= 0) ::close(wake_);
-}
+EventSink::~EventSink() = default;
 
 ULONG EventSink::Release() noexcept {
     const ULONG left = refs_.fetch_sub(1) - 1;
@@ -56,8 +51,7 @@ HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VAR
             std::lock_guard lock(mutex_);
             queue_.push_back(std::move(e));
         }
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+        wake_.signal();
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -65,8 +59,7 @@ HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VAR
 }
 
 std::vector<ReceivedEvent> EventSink::take() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
+    (void)wake_.consume();
     std::lock_guard lock(mutex_);
     std::vector<ReceivedEvent> out(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
     queue_.clear();

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "xelsys/Event.h"
+
 #include <nlohmann/json.hpp>
 
 #include "tools/xelctl/Late.h"
@@ -38,7 +40,7 @@ public:
                    EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // Readable while events wait in the queue.
-    int fd() const { return wake_; }
+    int fd() const { return wake_.fd(); }
     std::vector<ReceivedEvent> take();
 
 private:
@@ -47,7 +49,7 @@ private:
 
     std::atomic<ULONG> refs_{1};
     IID iid_;
-    int wake_ = -1;  // eventfd
+    xel::sys::Event wake_;
     std::mutex mutex_;
     std::deque<ReceivedEvent> queue_;
 };

@@ -21,7 +21,7 @@
 #include <map>
 #include <optional>
 
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/StateFolder.h"
 #include "platform/registry/Registry.h"
 #include "platform/usbbridge/usbbridge.h"
 #include "tools/xelctl/Commands.h"
@@ -39,7 +39,7 @@ std::string rootOf(const char* variable, const char* fallback) {
 }
 
 fs::path portsFolder(bool machine) {
-    return machine ? fs::path(xel::machine::portsDir()) : xel::registry::userStateDir() / "ports";
+    return machine ? fs::path(xel::sys::machinePortsDir()) : xel::registry::userStateDir() / "ports";
 }
 
 std::vector<std::string> sortedNames(const fs::path& dir) {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/xelor.h"
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/SerialName.h"
 #include "platform/registry/Registry.h"
 #include "tools/xelctl/Failure.h"
 
@@ -148,9 +148,9 @@ void Session::connectNow() {
         case xel::CommErrFailedConnect:
             // A serial name (it holds COM or USB) whose device is there but not ours to open.
             if (where.find("COM") != std::string::npos || where.find("USB") != std::string::npos) {
-                const std::string denied = xel::machine::deniedDevice(xel::registry::userStateDir().string(), where);
+                const std::string denied = xel::sys::deniedDevice(xel::registry::userStateDir().string(), where);
                 if (!denied.empty())
-                    fail(kExitUnit, "cannot open the link to " + where + ": " + xel::machine::permissionAdvice(denied));
+                    fail(kExitUnit, "cannot open the link to " + where + ": " + xel::sys::permissionAdvice(denied));
             }
             fail(kExitUnit, "cannot open the link to " + where + " (no such port, or nothing listens there)");
         case xel::CommErrUnitNotFound:

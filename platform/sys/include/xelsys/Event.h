@@ -1,42 +1,22 @@
-// Small system helpers of the link driver: EINTR retry, errno mapping, the
-// event flags the two sides of a channel signal each other with, and bounded
-// waits that give way to a stop request.
+// An auto-reset event that can sit in a poll set, and bounded waits that give
+// way to it.
+//
+// Thread safety: signal() and consume() may run on any threads at the same
+// time; create() and reset() only while no other thread uses the event.
 #pragma once
 
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
 
-namespace xel::link {
+#include "xelsys/Deadline.h"
+#include "xelsys/Retry.h"
 
-using Clock = std::chrono::steady_clock;
+namespace xel::sys {
 
-// Repeats a system call interrupted by a signal; every call site goes through here.
-template <class F>
-auto retryOnSignal(F f) {
-    decltype(f()) r;
-    do {
-        r = f();
-    } while (r == -1 && errno == EINTR);
-    return r;
-}
-
-inline bool wouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
-
-// Milliseconds left until `deadline`, rounded up so a wait never ends early; 0 once due.
-inline int msUntil(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 1000000 ? 1000000 : static_cast<int>(ms);
-}
-
-// An auto-reset event: signalled any number of times, it wakes one wait and is
-// cleared by consume(). Backed by an eventfd so it can sit in a poll set.
+// Signalled any number of times, it wakes one wait and is cleared by consume().
 class Event {
 public:
     Event() = default;
@@ -45,6 +25,7 @@ public:
     Event& operator=(const Event&) = delete;
 
     bool create() {
+        reset();
         fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         return fd_ >= 0;
     }
@@ -69,7 +50,7 @@ private:
 };
 
 // Waits until `fd` shows `events` or the deadline passes; false on time-out, on
-// error, or when `stop` (an event fd, or -1) is signalled first.
+// error, or when `stop` (an event's fd, or -1) is signalled first.
 inline bool waitFor(int fd, short events, Clock::time_point deadline, int stop) {
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {stop, POLLIN, 0}};
@@ -80,4 +61,4 @@ inline bool waitFor(int fd, short events, Clock::time_point deadline, int stop) 
     }
 }
 
-}  // namespace xel::link
+}  // namespace xel::sys

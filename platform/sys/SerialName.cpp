@@ -1,4 +1,4 @@
-#include "platform/machine/MachinePaths.h"
+#include "xelsys/SerialName.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -9,19 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace xel::machine {
+#include "xelsys/StateFolder.h"
 
-std::string systemPath(std::string_view absolute) {
-  const char* root = std::getenv("XELOR_SYSTEM_ROOT");
-  std::string path = (root != nullptr) ? root : "";
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  path += absolute;
-  return path;
-}
-
-std::string registryDir() { return systemPath("/var/lib/xelor"); }
-
-std::string portsDir() { return systemPath("/etc/xelor/ports"); }
+namespace xel::sys {
 
 std::string findPortEntry(const std::string& folder, std::string_view name) {
   // A name that could leave the folder is never a mapping.
@@ -48,7 +38,7 @@ std::string mappedPort(const std::string& userStateDir, std::string_view name) {
   if (!userStateDir.empty()) {
     if (std::string mine = findPortEntry(userStateDir + "/ports", name); !mine.empty()) return mine;
   }
-  return findPortEntry(portsDir(), name);
+  return findPortEntry(machinePortsDir(), name);
 }
 
 namespace {
@@ -67,10 +57,15 @@ unsigned comNumber(std::string_view name) {
 
 }  // namespace
 
+std::string comPortDevice(std::string_view name) {
+  const unsigned n = comNumber(name);
+  return n == 0 ? std::string() : "/dev/ttyS" + std::to_string(n - 1);
+}
+
 std::string serialDevice(const std::string& userStateDir, std::string_view name) {
   if (name.empty()) return {};
   if (std::string mapped = mappedPort(userStateDir, name); !mapped.empty()) return mapped;
-  if (const unsigned n = comNumber(name)) return "/dev/ttyS" + std::to_string(n - 1);
+  if (std::string com = comPortDevice(name); !com.empty()) return com;
   if (name.find('/') != std::string_view::npos) return std::string(name);
   return "/dev/" + std::string(name);
 }
@@ -95,4 +90,6 @@ std::string permissionAdvice(const std::string& device) {
          "then log out and in again.";
 }
 
-}  // namespace xel::machine
+std::string resolveSerialName(std::string_view name) { return serialDevice(stateFolder(), name); }
+
+}  // namespace xel::sys
