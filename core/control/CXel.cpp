@@ -81,21 +81,6 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 
 bool coreReleasedOnThisThread() noexcept { return t_releasedHere; }
 
-void notifyMonitorOfChange() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->wakeMonitor();
-}
-
-void notifyMonitorOfDroppedWrite() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->noteDroppedWrite();
-}
-
-void notifyMonitorOfSwitchStored() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->switchStored();
-}
-
 // A switch goes out on the monitor's next pass, at once. Stored while the
 // monitor is not active on a queried link (the link is down, or it failed and
 // waits for a Query) it never can: the Query that must come first reads the
@@ -114,6 +99,7 @@ HRESULT CXel::finalConstruct() noexcept {
             if (g_core) return E_ACCESSDENIED;
             g_core = this;
             ownsSlot_ = true;
+            setCoreNotice(this);
         }
         HRESULT hr = createByProgId(u"Xelor.Comm", comm_);
         if (FAILED(hr)) return hr;
@@ -159,7 +145,10 @@ void CXel::finalRelease() noexcept {
     ledger_.failAll();
     {
         std::lock_guard lock(g_coreMutex);
-        if (ownsSlot_ && g_core == this) g_core = nullptr;
+        if (ownsSlot_ && g_core == this) {
+            setCoreNotice(nullptr);
+            g_core = nullptr;
+        }
     }
     if (comm_) {
         IComm* inSlot = sharedComm();

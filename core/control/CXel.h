@@ -28,13 +28,13 @@
 #include <span>
 #include <thread>
 
+#include "core/Concrete.h"
 #include "core/control/FirmwareDownload.h"
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
 #include "core/control/UnitNumbering.h"
 #include "core/control/XelStatus.h"
-#include "core/model/Module.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -123,7 +123,8 @@ class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXel, kIXelDesc>,
              public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
              public objrt::ConnectionPointContainer<CXel>,
-             public objrt::ProvideClassInfo2<kXelClass> {
+             public objrt::ProvideClassInfo2<kXelClass>,
+             private CoreNotice {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
     using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
@@ -171,10 +172,9 @@ public:
     HRESULT get_DownloadProgress(LONG* pVal) noexcept override;
 
     // For the library's hooks (notifyMonitorOfChange and friends).
-    void wakeMonitor() noexcept { signal_.wake(); }
-    void noteDroppedWrite() noexcept { droppedWrites_.fetch_add(1); }
-    // A switch (mute; the format object's film, format and pin) was stored.
-    void switchStored() noexcept;
+    void wakeMonitor() noexcept override { signal_.wake(); }
+    void noteDroppedWrite() noexcept override { droppedWrites_.fetch_add(1); }
+    void switchStored() noexcept override;
 
 protected:
     CXel() : monitor_(*this) {}

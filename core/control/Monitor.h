@@ -56,16 +56,6 @@ private:
     bool stop_ = false;
 };
 
-// Hooks for the library's objects whose puts the monitor acts on (the format
-// and profile objects): each may be called from any thread, also when no core
-// object exists. A change wakes the monitor at once instead of at its next look;
-// a dropped write (the link was down) makes the next WaitSettled report 1.
-void notifyMonitorOfChange() noexcept;
-void notifyMonitorOfDroppedWrite() noexcept;
-// A switch of the format object (film, current format, pin) was stored: it is
-// reported like a dropped write unless the monitor is active on a queried link.
-void notifyMonitorOfSwitchStored() noexcept;
-
 class Monitor {
 public:
     // How long an active monitor with nothing due waits before it looks again.

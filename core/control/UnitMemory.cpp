@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <string>
 
-#include "core/control/Monitor.h"
-
 namespace xel::core {
 
 namespace {
 
 std::mutex g_slotMutex;
 IComm* g_comm = nullptr;
+
+std::mutex g_noticeMutex;
+CoreNotice* g_notice = nullptr;
 
 // A command for the connection: the ASCII text as a counted string.
 BSTR commandString(const std::string& text) noexcept {
@@ -36,6 +37,26 @@ void setSharedComm(IComm* comm) noexcept {
     }
     // Released outside the lock: a final release may run arbitrary clean-up.
     if (old) old->Release();
+}
+
+void setCoreNotice(CoreNotice* core) noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    g_notice = core;
+}
+
+void notifyMonitorOfChange() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->wakeMonitor();
+}
+
+void notifyMonitorOfDroppedWrite() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->noteDroppedWrite();
+}
+
+void notifyMonitorOfSwitchStored() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->switchStored();
 }
 
 IComm* sharedComm() noexcept {

@@ -6,7 +6,6 @@
 #include <new>
 #include <thread>
 
-#include "core/control/Monitor.h"
 #include "core/control/UnitNumbering.h"
 #include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"

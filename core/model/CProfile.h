@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "core/Concrete.h"
 #include "core/control/UnitMemory.h"
-#include "core/model/Module.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
