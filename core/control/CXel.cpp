@@ -4,12 +4,13 @@
 #include <string>
 
 #include "core/connection/CComm.h"
-#include "core/control/ConfigFile.h"
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
-#include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
+#include "core/protocol/ConfigFile.h"
+#include "core/protocol/EepromText.h"
+#include "core/protocol/UnitCommands.h"
 #include "platform/codepage/CodePage.h"
 
 namespace xel::core {
@@ -322,10 +323,9 @@ HRESULT CXel::queryUnit() noexcept {
     filmReturnFormat_.store(b);
 
     // The unit answers 1 while its audio is on.
-    LONG audio = mute_.load() == 1 ? 0 : 1;
-    objrt::Bstr command(std::u16string_view(u"mute\r"));
-    if (comm_->WriteAndReturnHex(command.get(), 1, &audio) != S_OK) return 1;
-    mute_.store(audio == 0 ? 1 : 0);
+    LONG audio = unit::audioOfMute(mute_.load());
+    if (unit::ask(comm_.get(), unit::readCommand(unit::Switch::Mute), 1, &audio) != S_OK) return 1;
+    mute_.store(unit::muteOfAudio(audio));
 
     if (profile_->Query() != S_OK) return 1;
     if (format_->Query() != S_OK) return 1;
@@ -340,15 +340,7 @@ Switches CXel::storedSwitches() const noexcept {
 
 HRESULT CXel::SetIP(LONG Address, LONG HostBits, LONG Gateway) noexcept {
     return guarded([&] {
-        const auto a = static_cast<uint32_t>(Address);
-        const auto g = static_cast<uint32_t>(Gateway);
-        char line[128];
-        std::snprintf(line, sizeof line, "setip %X %X %X %X %X %X %X %X %X 2711\r", (a >> 24) & 0xFF,
-                      (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, static_cast<uint32_t>(HostBits), (g >> 24) & 0xFF,
-                      (g >> 16) & 0xFF, (g >> 8) & 0xFF, g & 0xFF);
-        const std::string ascii(line);
-        objrt::Bstr command(std::u16string(ascii.begin(), ascii.end()));
-        return comm_->WriteAndWaitForResponse(command.get());
+        return unit::tell(comm_.get(), unit::setIpCommand(Address, HostBits, Gateway));
     });
 }
 

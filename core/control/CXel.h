@@ -33,8 +33,9 @@
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
-#include "core/control/UnitNumbering.h"
 #include "core/control/XelStatus.h"
+#include "core/protocol/EepromMap.h"
+#include "core/protocol/UnitNumbering.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -108,11 +109,6 @@ inline constexpr objrt::ImplTypeDesc kXelImpls[] = {
     {&kIXelStatusEventsDesc, IMPLTYPEFLAG_FSOURCE},
 };
 inline constexpr objrt::CoClassDesc kXelClass{CLSID_Xel, "Xel", "Xel Class", kXelImpls, std::size(kXelImpls)};
-
-// EEPROM addresses of the core object's own settings.
-inline constexpr uint16_t kEepromPowerOn = 0x001;         // bits 0-6 format + 1; bit 7 set when mode 0
-inline constexpr uint16_t kEepromAesEbuFallback = 0x002;  // fallback + 1
-inline constexpr uint16_t kEepromFilmReturnFormat = 0x20C;
 
 // The byte at address 1 for a power-on format and mode.
 constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {

@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 
 #include "core/control/UnitMemory.h"
 #include "core/control/XelStatus.h"
@@ -102,8 +103,7 @@ private:
     MonitorClock::time_point nextLook(Outcome last) const;
 
     std::array<PendingEepromWrites*, kPendingTableCount> tables() const;
-    HRESULT send(const char* format, LONG value);
-    HRESULT query(const char* command, int count, LONG* values);
+    HRESULT send(std::u16string_view command);
 
     CXel& core_;
     Switches sent_;

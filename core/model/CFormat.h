@@ -26,7 +26,7 @@
 
 #include "core/Concrete.h"
 #include "core/control/UnitMemory.h"
-#include "core/model/FormatRecord.h"
+#include "core/protocol/FormatRecord.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
