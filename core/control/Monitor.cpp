@@ -219,9 +219,9 @@ Monitor::Outcome Monitor::readStatus() {
     // this pass looked for client changes but before its own value is taken
     // here (during the "button" exchange, say): it already differs from the
     // sent value, and is pending. One landing between the check and the store
-    // is kept by the store being conditional. Any failed read takes the
-    // failure path; a stop between two reads ends the pass.
-    // Each switch is taken just before its own exchange.
+    // is kept by the store being conditional. Each switch is taken just before
+    // its own exchange. Any failed read takes the failure path; a stop between
+    // two reads ends the pass.
     const int32_t current = format.currentFormat();
     const bool formatPending = current != sent_.format;
     int32_t pin = 0, film = 0;
