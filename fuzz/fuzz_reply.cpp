@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/connection/Reply.h"
-#include "core/control/UnitNumbering.h"
+#include "core/protocol/UnitNumbering.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/codepage/CodePage.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/control/ConfigFile.h"
+#include "core/protocol/ConfigFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/codepage/CodePage.h"
 #include "tools/xelsim/Eeprom.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/control/ConfigFile.h"
+#include "core/protocol/ConfigFile.h"
 #include "core/xelor.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/objrt/objrt.h"

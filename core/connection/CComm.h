@@ -6,8 +6,8 @@
 // release; a link still open then is closed on destruction.
 #pragma once
 
+#include "core/Concrete.h"
 #include "core/connection/Connection.h"
-#include "core/model/Module.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 

@@ -4,12 +4,13 @@
 #include <string>
 
 #include "core/connection/CComm.h"
-#include "core/control/ConfigFile.h"
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
-#include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
+#include "core/protocol/ConfigFile.h"
+#include "core/protocol/EepromText.h"
+#include "core/protocol/UnitCommands.h"
 #include "platform/codepage/CodePage.h"
 
 namespace xel::core {
@@ -81,21 +82,6 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 
 bool coreReleasedOnThisThread() noexcept { return t_releasedHere; }
 
-void notifyMonitorOfChange() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->wakeMonitor();
-}
-
-void notifyMonitorOfDroppedWrite() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->noteDroppedWrite();
-}
-
-void notifyMonitorOfSwitchStored() noexcept {
-    std::lock_guard lock(g_coreMutex);
-    if (g_core) g_core->switchStored();
-}
-
 // A switch goes out on the monitor's next pass, at once. Stored while the
 // monitor is not active on a queried link (the link is down, or it failed and
 // waits for a Query) it never can: the Query that must come first reads the
@@ -114,6 +100,7 @@ HRESULT CXel::finalConstruct() noexcept {
             if (g_core) return E_ACCESSDENIED;
             g_core = this;
             ownsSlot_ = true;
+            setCoreNotice(this);
         }
         HRESULT hr = createByProgId(u"Xelor.Comm", comm_);
         if (FAILED(hr)) return hr;
@@ -159,7 +146,10 @@ void CXel::finalRelease() noexcept {
     ledger_.failAll();
     {
         std::lock_guard lock(g_coreMutex);
-        if (ownsSlot_ && g_core == this) g_core = nullptr;
+        if (ownsSlot_ && g_core == this) {
+            setCoreNotice(nullptr);
+            g_core = nullptr;
+        }
     }
     if (comm_) {
         IComm* inSlot = sharedComm();
@@ -333,10 +323,9 @@ HRESULT CXel::queryUnit() noexcept {
     filmReturnFormat_.store(b);
 
     // The unit answers 1 while its audio is on.
-    LONG audio = mute_.load() == 1 ? 0 : 1;
-    objrt::Bstr command(std::u16string_view(u"mute\r"));
-    if (comm_->WriteAndReturnHex(command.get(), 1, &audio) != S_OK) return 1;
-    mute_.store(audio == 0 ? 1 : 0);
+    LONG audio = unit::audioOfMute(mute_.load());
+    if (unit::ask(comm_.get(), unit::readCommand(unit::Switch::Mute), 1, &audio) != S_OK) return 1;
+    mute_.store(unit::muteOfAudio(audio));
 
     if (profile_->Query() != S_OK) return 1;
     if (format_->Query() != S_OK) return 1;
@@ -351,15 +340,7 @@ Switches CXel::storedSwitches() const noexcept {
 
 HRESULT CXel::SetIP(LONG Address, LONG HostBits, LONG Gateway) noexcept {
     return guarded([&] {
-        const auto a = static_cast<uint32_t>(Address);
-        const auto g = static_cast<uint32_t>(Gateway);
-        char line[128];
-        std::snprintf(line, sizeof line, "setip %X %X %X %X %X %X %X %X %X 2711\r", (a >> 24) & 0xFF,
-                      (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, static_cast<uint32_t>(HostBits), (g >> 24) & 0xFF,
-                      (g >> 16) & 0xFF, (g >> 8) & 0xFF, g & 0xFF);
-        const std::string ascii(line);
-        objrt::Bstr command(std::u16string(ascii.begin(), ascii.end()));
-        return comm_->WriteAndWaitForResponse(command.get());
+        return unit::tell(comm_.get(), unit::setIpCommand(Address, HostBits, Gateway));
     });
 }
 

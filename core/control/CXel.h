@@ -28,13 +28,14 @@
 #include <span>
 #include <thread>
 
+#include "core/Concrete.h"
 #include "core/control/FirmwareDownload.h"
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
-#include "core/control/UnitNumbering.h"
 #include "core/control/XelStatus.h"
-#include "core/model/Module.h"
+#include "core/protocol/EepromMap.h"
+#include "core/protocol/UnitNumbering.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -109,11 +110,6 @@ inline constexpr objrt::ImplTypeDesc kXelImpls[] = {
 };
 inline constexpr objrt::CoClassDesc kXelClass{CLSID_Xel, "Xel", "Xel Class", kXelImpls, std::size(kXelImpls)};
 
-// EEPROM addresses of the core object's own settings.
-inline constexpr uint16_t kEepromPowerOn = 0x001;         // bits 0-6 format + 1; bit 7 set when mode 0
-inline constexpr uint16_t kEepromAesEbuFallback = 0x002;  // fallback + 1
-inline constexpr uint16_t kEepromFilmReturnFormat = 0x20C;
-
 // The byte at address 1 for a power-on format and mode.
 constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {
     return unitNumber(format) | (mode == 0 ? 0x80 : 0);
@@ -123,7 +119,8 @@ class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXel, kIXelDesc>,
              public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
              public objrt::ConnectionPointContainer<CXel>,
-             public objrt::ProvideClassInfo2<kXelClass> {
+             public objrt::ProvideClassInfo2<kXelClass>,
+             private CoreNotice {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
     using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
@@ -171,10 +168,9 @@ public:
     HRESULT get_DownloadProgress(LONG* pVal) noexcept override;
 
     // For the library's hooks (notifyMonitorOfChange and friends).
-    void wakeMonitor() noexcept { signal_.wake(); }
-    void noteDroppedWrite() noexcept { droppedWrites_.fetch_add(1); }
-    // A switch (mute; the format object's film, format and pin) was stored.
-    void switchStored() noexcept;
+    void wakeMonitor() noexcept override { signal_.wake(); }
+    void noteDroppedWrite() noexcept override { droppedWrites_.fetch_add(1); }
+    void switchStored() noexcept override;
 
 protected:
     CXel() : monitor_(*this) {}

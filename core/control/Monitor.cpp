@@ -6,10 +6,11 @@
 #include <string>
 
 #include "core/control/CXel.h"
-#include "core/control/UnitNumbering.h"
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
+#include "core/protocol/UnitCommands.h"
+#include "core/protocol/UnitNumbering.h"
 
 namespace xel::core {
 
@@ -154,28 +155,28 @@ Monitor::Outcome Monitor::clientChange() {
     const LONG mute = core_.mute_.load();
     if (mute != sent_.mute) {
         // The unit's "mute" argument is 1 for audio on.
-        if (send("mute %X\r", mute == 0 ? 1 : 0) != S_OK) return fail();
+        if (send(unit::setCommand(unit::Switch::Mute, unit::audioOfMute(mute))) != S_OK) return fail();
         sent_.mute = mute;
         return Outcome::Worked;
     }
     CFormat& format = *core_.formatImpl_;
     const int32_t film = format.film();
     if (film != sent_.film) {
-        if (send("digitalenable %X\r", film == 0 ? 1 : 0) != S_OK) return fail();
+        if (send(unit::setCommand(unit::Switch::DigitalEnable, unit::digitalEnableOfFilm(film))) != S_OK) return fail();
         sent_.film = film;
         statusForced_ = true;
         return Outcome::Worked;
     }
     const int32_t current = format.currentFormat();
     if (current != sent_.format) {
-        if (send("button %X\r", unitNumber(current)) != S_OK) return fail();
+        if (send(unit::setCommand(unit::Switch::Button, unitNumber(current))) != S_OK) return fail();
         sent_.format = current;
         statusForced_ = true;
         return Outcome::Worked;
     }
     const int32_t pin = format.pin();
     if (pin != sent_.pin) {
-        if (send("pin %X\r", pin) != S_OK) return fail();
+        if (send(unit::setCommand(unit::Switch::Pin, pin)) != S_OK) return fail();
         sent_.pin = pin;
         statusForced_ = true;
         if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{pin})) return Outcome::Gone;
@@ -203,7 +204,7 @@ Monitor::Outcome Monitor::readLevels() {
     core_.vuImpl_->levels(held);
     LONG reply[kVuReplyValues];
     for (int k = 0; k < kVuReplyValues; ++k) reply[k] = ((held[2 * k] & 0xFFF) << 12) | (held[2 * k + 1] & 0xFFF);
-    if (query("vu\r", kVuReplyValues, reply) != S_OK) return fail();
+    if (unit::ask(core_.comm_.get(), unit::kReadLevels, kVuReplyValues, reply) != S_OK) return fail();
     core_.vuImpl_->storeReading(reply);
     levelTime_ = MonitorClock::now();
     return Outcome::Worked;
@@ -218,42 +219,69 @@ Monitor::Outcome Monitor::readStatus() {
     // this pass looked for client changes but before its own value is taken
     // here (during the "button" exchange, say): it already differs from the
     // sent value, and is pending. One landing between the check and the store
-    // is kept by the store being conditional.
+    // is kept by the store being conditional. Each switch is taken just before
+    // its own exchange. Any failed read takes the failure path; a stop between
+    // two reads ends the pass.
     const int32_t current = format.currentFormat();
     const bool formatPending = current != sent_.format;
-    LONG value = unitNumber(sent_.format);
-    if (query("button\r", 1, &value) != S_OK) return fail();
-    if (const std::optional<int32_t> named = formatOfButton(value)) {
-        const int32_t found = *named;
-        sent_.format = found;
-        if (found != current && !formatPending && format.mirrorCurrentFormat(current, found)) {
-            if (!core_.fire(core_.events_, DISPID_InputChange, LONG{found})) return Outcome::Gone;
-        }
-    }
-    if (core_.signal_.stopping()) return Outcome::Stopped;
+    int32_t pin = 0, film = 0;
+    bool pinPending = false, filmPending = false;
 
-    const int32_t pin = format.pin();
-    const bool pinPending = pin != sent_.pin;
-    value = sent_.pin;
-    if (query("pin\r", 1, &value) != S_OK) return fail();
-    if (value >= 1 && value <= 16) {
-        sent_.pin = value;
-        if (value != pin && !pinPending && format.mirrorPin(pin, value)) {
-            if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{value})) return Outcome::Gone;
+    Outcome outcome = Outcome::Worked;
+    const auto preset = [&](unit::Switch which) -> LONG {
+        switch (which) {
+            case unit::Switch::Button: return unitNumber(sent_.format);
+            case unit::Switch::Pin: return sent_.pin;
+            default: return unit::digitalEnableOfFilm(sent_.film);
         }
-    }
-    if (core_.signal_.stopping()) return Outcome::Stopped;
-
-    // "digitalenable" answers 0 in film (bypass) mode.
-    const int32_t film = format.film();
-    const bool filmPending = film != sent_.film;
-    value = sent_.film == 0 ? 1 : 0;
-    if (query("digitalenable\r", 1, &value) != S_OK) return fail();
-    const int32_t found = value == 0 ? 1 : 0;
-    sent_.film = found;
-    if (found != film && !filmPending && format.mirrorFilm(film, found)) {
-        if (!core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1})) return Outcome::Gone;
-    }
+    };
+    unit::readStatusTriple(core_.comm_.get(), preset, [&](unit::Switch which, HRESULT status, LONG value) {
+        if (status != S_OK) {
+            outcome = fail();
+            return false;
+        }
+        switch (which) {
+            case unit::Switch::Button:
+                if (const std::optional<int32_t> named = formatOfButton(value)) {
+                    const int32_t found = *named;
+                    sent_.format = found;
+                    if (found != current && !formatPending && format.mirrorCurrentFormat(current, found) &&
+                        !core_.fire(core_.events_, DISPID_InputChange, LONG{found}))
+                        outcome = Outcome::Gone;
+                }
+                break;
+            case unit::Switch::Pin:
+                if (value >= 1 && value <= 16) {
+                    sent_.pin = value;
+                    if (value != pin && !pinPending && format.mirrorPin(pin, value) &&
+                        !core_.fire(core_.events_, DISPID_AutomationChange, LONG{value}))
+                        outcome = Outcome::Gone;
+                }
+                break;
+            default: {
+                const int32_t found = unit::filmOfDigitalEnable(value);
+                sent_.film = found;
+                if (found != film && !filmPending && format.mirrorFilm(film, found) &&
+                    !core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1}))
+                    outcome = Outcome::Gone;
+                return false;
+            }
+        }
+        if (outcome == Outcome::Gone) return false;
+        if (core_.signal_.stopping()) {
+            outcome = Outcome::Stopped;
+            return false;
+        }
+        if (which == unit::Switch::Button) {
+            pin = format.pin();
+            pinPending = pin != sent_.pin;
+        } else {
+            film = format.film();
+            filmPending = film != sent_.film;
+        }
+        return true;
+    });
+    if (outcome != Outcome::Worked) return outcome;
     statusTime_ = MonitorClock::now();
     statusForced_ = false;
     return Outcome::Worked;
@@ -328,18 +356,6 @@ void Monitor::settleWaiters() {
     });
 }
 
-HRESULT Monitor::send(const char* format, LONG value) {
-    char line[64];
-    std::snprintf(line, sizeof line, format, static_cast<unsigned>(value));
-    const std::string ascii(line);
-    objrt::Bstr command(std::u16string(ascii.begin(), ascii.end()));
-    return core_.comm_->WriteAndWaitForResponse(command.get());
-}
-
-HRESULT Monitor::query(const char* command, int count, LONG* values) {
-    const std::string ascii(command);
-    objrt::Bstr text(std::u16string(ascii.begin(), ascii.end()));
-    return core_.comm_->WriteAndReturnHex(text.get(), static_cast<SHORT>(count), values);
-}
+HRESULT Monitor::send(std::u16string_view command) { return unit::tell(core_.comm_.get(), command); }
 
 }  // namespace xel::core

@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 
 #include "core/control/UnitMemory.h"
 #include "core/control/XelStatus.h"
@@ -55,16 +56,6 @@ private:
     bool woken_ = false;
     bool stop_ = false;
 };
-
-// Hooks for the library's objects whose puts the monitor acts on (the format
-// and profile objects): each may be called from any thread, also when no core
-// object exists. A change wakes the monitor at once instead of at its next look;
-// a dropped write (the link was down) makes the next WaitSettled report 1.
-void notifyMonitorOfChange() noexcept;
-void notifyMonitorOfDroppedWrite() noexcept;
-// A switch of the format object (film, current format, pin) was stored: it is
-// reported like a dropped write unless the monitor is active on a queried link.
-void notifyMonitorOfSwitchStored() noexcept;
 
 class Monitor {
 public:
@@ -112,8 +103,7 @@ private:
     MonitorClock::time_point nextLook(Outcome last) const;
 
     std::array<PendingEepromWrites*, kPendingTableCount> tables() const;
-    HRESULT send(const char* format, LONG value);
-    HRESULT query(const char* command, int count, LONG* values);
+    HRESULT send(std::u16string_view command);
 
     CXel& core_;
     Switches sent_;

@@ -1,9 +1,6 @@
 #include "core/control/UnitMemory.h"
 
-#include <cstdio>
-#include <string>
-
-#include "core/control/Monitor.h"
+#include "core/protocol/UnitCommands.h"
 
 namespace xel::core {
 
@@ -12,17 +9,8 @@ namespace {
 std::mutex g_slotMutex;
 IComm* g_comm = nullptr;
 
-// A command for the connection: the ASCII text as a counted string.
-BSTR commandString(const std::string& text) noexcept {
-    std::u16string wide(text.begin(), text.end());
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-}
-
-void appendHex(std::string& s, uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%X", value);
-    s += buf;
-}
+std::mutex g_noticeMutex;
+CoreNotice* g_notice = nullptr;
 
 }  // namespace
 
@@ -38,6 +26,26 @@ void setSharedComm(IComm* comm) noexcept {
     if (old) old->Release();
 }
 
+void setCoreNotice(CoreNotice* core) noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    g_notice = core;
+}
+
+void notifyMonitorOfChange() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->wakeMonitor();
+}
+
+void notifyMonitorOfDroppedWrite() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->noteDroppedWrite();
+}
+
+void notifyMonitorOfSwitchStored() noexcept {
+    std::lock_guard lock(g_noticeMutex);
+    if (g_notice) g_notice->switchStored();
+}
+
 IComm* sharedComm() noexcept {
     std::lock_guard lock(g_slotMutex);
     if (g_comm) g_comm->AddRef();
@@ -51,17 +59,7 @@ HRESULT ReadEeprom(uint16_t address, int count, LONG* values) noexcept {
     if (!comm) return 1;
     HRESULT hr = 1;
     try {
-        std::string cmd = "rdeep ";
-        appendHex(cmd, count > 1 ? static_cast<uint32_t>(count - 1) : 0u);
-        cmd += ' ';
-        appendHex(cmd, address);
-        cmd += '\r';
-        if (BSTR b = commandString(cmd)) {
-            hr = comm->WriteAndReturnHex(b, static_cast<SHORT>(count < 0 ? 0 : count), values);
-            SysFreeString(b);
-        } else {
-            hr = E_OUTOFMEMORY;
-        }
+        hr = unit::ask(comm, unit::readEepromCommand(address, count), count, values);
     } catch (...) {
         hr = E_OUTOFMEMORY;
     }
@@ -76,19 +74,7 @@ HRESULT WriteEeprom(uint16_t address, int count, const LONG* values) noexcept {
     if (!comm) return 1;
     HRESULT hr = 1;
     try {
-        std::string cmd = "wreep ";
-        appendHex(cmd, address);
-        for (int i = 0; i < count; ++i) {
-            cmd += ' ';
-            appendHex(cmd, static_cast<uint32_t>(values[i]));
-        }
-        cmd += '\r';
-        if (BSTR b = commandString(cmd)) {
-            hr = comm->WriteAndWaitForResponse(b);
-            SysFreeString(b);
-        } else {
-            hr = E_OUTOFMEMORY;
-        }
+        hr = unit::tell(comm, unit::writeEepromCommand(address, count, values));
     } catch (...) {
         hr = E_OUTOFMEMORY;
     }

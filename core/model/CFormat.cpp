@@ -6,10 +6,10 @@
 #include <new>
 #include <thread>
 
-#include "core/control/Monitor.h"
-#include "core/control/UnitNumbering.h"
-#include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
+#include "core/protocol/EepromText.h"
+#include "core/protocol/UnitCommands.h"
+#include "core/protocol/UnitNumbering.h"
 #include "platform/codepage/CodePage.h"
 #include "xelsys/TestTiming.h"
 
@@ -38,13 +38,6 @@ std::u16string fixedWidth(std::u16string_view text, size_t length) {
     std::u16string out(text.substr(0, length));
     out.resize(length, u'\0');
     return out;
-}
-
-// A request with one hexadecimal value in its reply, through the shared connection.
-HRESULT askUnit(IComm* comm, const char16_t* command, LONG* value) noexcept {
-    objrt::Bstr cmd{std::u16string_view(command)};
-    if (!cmd.get()) return E_OUTOFMEMORY;
-    return comm->WriteAndReturnHex(cmd.get(), 1, value);
 }
 
 }  // namespace
@@ -334,19 +327,28 @@ HRESULT CFormat::Query() noexcept {
         auto comm = objrt::ComPtr<IComm>::adopt(sharedComm());
         if (!comm) return 1;
 
-        // The unit numbers its buttons 1-8; anything else leaves the format as it is.
-        LONG button = 0;
-        if (askUnit(comm.get(), u"button\r", &button) != S_OK) return 1;
-        if (const auto named = formatOfButton(button)) currentFormat_.store(*named);
-
-        // A failed "pin" or one without a value keeps the pin; the query goes on.
-        LONG pin = pin_.load();
-        if (askUnit(comm.get(), u"pin\r", &pin) == S_OK) pin_.store(pin);
-
-        // Digital enable 0 is film mode; no answer counts as film mode too.
-        LONG digital = 0;
-        const HRESULT digitalStatus = askUnit(comm.get(), u"digitalenable\r", &digital);
-        film_.store(digitalStatus != S_OK || digital == 0 ? 1 : 0);
+        // The unit numbers its buttons 1-8; anything else leaves the format as
+        // it is, and a failed "button" fails the query. A failed "pin" or one
+        // without a value keeps the pin; the query goes on. Digital enable 0 is
+        // film mode; no answer counts as film mode too.
+        bool buttonRead = false;
+        const auto preset = [&](unit::Switch which) -> LONG { return which == unit::Switch::Pin ? pin_.load() : 0; };
+        unit::readStatusTriple(comm.get(), preset, [&](unit::Switch which, HRESULT status, LONG value) {
+            switch (which) {
+                case unit::Switch::Button:
+                    if (status != S_OK) return false;
+                    buttonRead = true;
+                    if (const auto named = formatOfButton(value)) currentFormat_.store(*named);
+                    return true;
+                case unit::Switch::Pin:
+                    if (status == S_OK) pin_.store(value);
+                    return true;
+                default:
+                    film_.store(status != S_OK ? 1 : unit::filmOfDigitalEnable(value));
+                    return false;
+            }
+        });
+        if (!buttonRead) return 1;
 
         LONG guid[kProcessorGuidSize] = {};
         if (ReadEeprom(kEepromProcessorGuid, kProcessorGuidSize, guid) != S_OK) return 1;

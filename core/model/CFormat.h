@@ -24,9 +24,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/Concrete.h"
 #include "core/control/UnitMemory.h"
-#include "core/model/FormatRecord.h"
-#include "core/model/Module.h"
+#include "core/protocol/FormatRecord.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 

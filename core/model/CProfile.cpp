@@ -1,7 +1,7 @@
 #include "core/model/CProfile.h"
 
-#include "core/model/EepromText.h"
 #include "core/model/ModelCalls.h"
+#include "core/protocol/EepromText.h"
 
 namespace xel::core {
 

@@ -16,8 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "core/Concrete.h"
 #include "core/control/UnitMemory.h"
-#include "core/model/Module.h"
+#include "core/protocol/EepromMap.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -42,14 +43,6 @@ inline constexpr objrt::InterfaceDesc kIProfileDesc =
 inline constexpr objrt::ImplTypeDesc kProfileImpls[] = {{&kIProfileDesc, IMPLTYPEFLAG_FDEFAULT}};
 inline constexpr objrt::CoClassDesc kProfileClass{CLSID_Profile, "Profile", "Profile Class", kProfileImpls,
                                                   std::size(kProfileImpls)};
-
-// The profile's EEPROM fields.
-inline constexpr uint16_t kEepromTheaterNumber = 0x024;
-inline constexpr uint16_t kEepromTheaterName = 0x044;
-inline constexpr uint16_t kEepromScreenNumber = 0x064;
-inline constexpr int kTheaterNumberSize = 32;
-inline constexpr int kTheaterNameSize = 32;
-inline constexpr int kScreenNumberSize = 4;
 
 class CProfile : public ImplTag<IID_CProfileImpl>,
                  public objrt::Dispatch<IProfile, kIProfileDesc>,

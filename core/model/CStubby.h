@@ -11,7 +11,7 @@
 #include <iterator>
 #include <span>
 
-#include "core/model/Module.h"
+#include "core/Concrete.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 

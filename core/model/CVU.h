@@ -12,7 +12,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "core/model/Module.h"
+#include "core/Concrete.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 

@@ -39,8 +39,8 @@
 #include "console/CXelExecDlg.h"
 #include "console/DialogUnits.h"
 #include "console/ProgramArt.h"
-#include "core/control/ConfigFile.h"
-#include "core/model/FormatRecord.h"
+#include "core/protocol/ConfigFile.h"
+#include "core/protocol/FormatRecord.h"
 #include "tests/support/XelsimProcess.h"
 
 using xel::objrt::Bstr;

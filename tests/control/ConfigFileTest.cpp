@@ -14,7 +14,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/control/ConfigFile.h"
+#include "core/protocol/ConfigFile.h"
 #include "tests/control/FileLimit.h"
 #include "tests/support/XelsimProcess.h"
 

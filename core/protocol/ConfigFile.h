@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "core/model/FormatRecord.h"
+#include "core/protocol/FormatRecord.h"
 
 namespace xel::core {
 

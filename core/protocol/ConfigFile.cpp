@@ -1,4 +1,4 @@
-#include "core/control/ConfigFile.h"
+#include "core/protocol/ConfigFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

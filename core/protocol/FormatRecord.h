@@ -17,19 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/protocol/EepromMap.h"
+
 namespace xel::core {
 
 inline constexpr int kFormatCount = 8;
 inline constexpr int kFormatRecordSize = 24;
 inline constexpr int kFormatNameSize = 16;
-
-// The format object's part of the unit's EEPROM.
-inline constexpr uint16_t kEepromFormatCount = 0x003;
-inline constexpr uint16_t kEepromProcessorName = 0x004;
-inline constexpr int kProcessorNameSize = 32;
-inline constexpr uint16_t kEepromFormatRecords = 0x068;
-inline constexpr uint16_t kEepromProcessorGuid = 0x1E8;
-inline constexpr int kProcessorGuidSize = 36;
 
 // EEPROM address of record `index` (0-7).
 constexpr uint16_t formatRecordAddress(int index) noexcept {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/model/FormatRecord.h"
+#include "core/protocol/FormatRecord.h"
 #include "core/xelor.h"
 
 namespace xel::core {
