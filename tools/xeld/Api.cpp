@@ -130,6 +130,8 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
     });
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        // A request that could not be read leaves the connection in no state to go on.
+        if (res.status == 400 || res.status == 413) res.set_header("Connection", "close");
         if (!res.body.empty()) return;
         std::string why = "no such route";
         if (res.status == 400) why = "malformed request";

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -423,8 +424,16 @@ void Owner::run() {
             nextTry = Clock::now();
         }
 
-        bool changed = false;
-        for (const xelctl::ReceivedEvent& e : sink->take()) {
+        // The snapshot is brought up to date before the events go out, so a
+        // client that reacts to one reads the new state.
+        const std::vector<xelctl::ReceivedEvent> received = sink->take();
+        const bool changed = std::any_of(received.begin(), received.end(),
+                                         [](const auto& e) { return e.id != xel::DISPID_CommFail; });
+        if (changed && current_.state == LinkState::Connected) {
+            refreshUnit();
+            publish();
+        }
+        for (const xelctl::ReceivedEvent& e : received) {
             nlohmann::ordered_json j = xelctl::eventJson(e, events);
             const std::string name = j.value("event", std::string("Event"));
             ++current_.events[name];
@@ -436,11 +445,8 @@ void Owner::run() {
                     backoffStep_ = 0;
                     scheduleRetry();
                 }
-            } else {
-                changed = true;
             }
         }
-        if (changed && current_.state == LinkState::Connected) refreshUnit();
 
         std::deque<std::shared_ptr<Job>> jobs;
         {
