@@ -568,7 +568,9 @@ Reply Owner::callMember(const std::string& name, const nlohmann::json& given) {
         Variant result;
         const HRESULT hr = xelctl::invoke(r.target, r.member->id, DISPATCH_METHOD, args, result.put());
         if (hr != S_OK) throw statusReply(hr, "call " + full);
-        if (connected(s))
+        // SetIP resets the unit, which never answers it: the link drop that
+        // follows is the expected end, and the reconnect policy takes over.
+        if (r.member->name != "SetIP" && connected(s))
             if (auto refused = acknowledge(s, "call " + full)) throw *refused;
         settings_.log("call " + full);
         Reply reply;
