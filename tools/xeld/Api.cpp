@@ -1,7 +1,5 @@
 #include "tools/xeld/Api.h"
 
-#include <strings.h>
-
 #include <httplib.h>
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>
@@ -12,19 +10,7 @@ namespace xeld {
 
 namespace {
 
-constexpr size_t kHeaderLimit = 8 * 1024;
 constexpr int kStreamWaitMs = 1000;
-
-bool sameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// Compares without leaking, through its timing, how much of the token matched.
-bool tokenMatches(const std::string& given, const std::string& token) {
-    unsigned char diff = given.size() == token.size() ? 0 : 1;
-    for (size_t i = 0; i < given.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ token[i % token.size()]);
-    return diff == 0;
-}
 
 void send(httplib::Response& res, const Reply& r) {
     res.status = r.status;
@@ -34,15 +20,6 @@ void send(httplib::Response& res, const Reply& r) {
         res.set_content(r.body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n",
                         "application/json");
 }
-
-std::string mediaType(const httplib::Request& req) {
-    std::string t = req.get_header_value("Content-Type");
-    t = t.substr(0, t.find(';'));
-    while (!t.empty() && t.back() == ' ') t.pop_back();
-    return t;
-}
-
-bool isChange(const httplib::Request& req) { return req.method == "PUT" || req.method == "POST"; }
 
 double number(const nlohmann::ordered_json& unit, const char* key) {
     if (!unit.is_object() || !unit.contains(key)) return 0;
@@ -111,21 +88,9 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
     };
 
     server.set_pre_routing_handler([=](const httplib::Request& req, httplib::Response& res) {
-        size_t headerBytes = req.method.size() + req.target.size() + 12;
-        for (const auto& [k, v] : req.headers) headerBytes += k.size() + v.size() + 4;
-        if (headerBytes > kHeaderLimit) return refuse(req, res, 431, "the request headers exceed 8 KiB");
-        if (!isChange(req)) return httplib::Server::HandlerResponse::Unhandled;
-        if (!settings.token.empty()) {
-            const std::string auth = req.get_header_value("Authorization");
-            const std::string prefix = "Bearer ";
-            if (auth.compare(0, prefix.size(), prefix) != 0 || !tokenMatches(auth.substr(prefix.size()), settings.token))
-                return refuse(req, res, 401, "a change needs the server's token (Authorization: Bearer TOKEN)");
-        }
-        if (!settings.unixSocket && !sameText(req.get_header_value("Host"), settings.listen))
-            return refuse(req, res, 403, "the Host header must name " + settings.listen);
-        const bool config = req.path == "/v1/config";
-        const std::string want = config ? "application/octet-stream" : "application/json";
-        if (!sameText(mediaType(req), want)) return refuse(req, res, 415, "a change is sent as " + want);
+        RequestHead head{req.method, req.path, req.target.size(), {}};
+        for (const auto& [k, v] : req.headers) head.headers.emplace(k, v);
+        if (const auto refusal = checkRequest(head, settings)) return refuse(req, res, refusal->status, refusal->why);
         return httplib::Server::HandlerResponse::Unhandled;
     });
 

@@ -5,25 +5,18 @@
 // read the owner's snapshot or hand a request to the owner, never the core.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "tools/xeld/Hub.h"
 #include "tools/xeld/Owner.h"
+#include "tools/xeld/Request.h"
 
 namespace httplib {
 class Server;
 }
 
 namespace xeld {
-
-struct ApiSettings {
-    std::string name;
-    std::string address;
-    std::string listen;  // HOST:PORT as the Host header must name it
-    std::string token;   // empty: no token required
-    double exThreshold = 40.0;
-    bool unixSocket = false;  // any Host is accepted there
-};
 
 // Installs every route on `server`.
 void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& owner, Hub& hub,

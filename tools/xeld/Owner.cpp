@@ -1,5 +1,7 @@
 #include "tools/xeld/Owner.h"
 
+#include "tools/xeld/Request.h"
+
 #include <poll.h>
 #include <strings.h>
 #include <sys/eventfd.h>
@@ -120,29 +122,10 @@ Resolved resolve(xelctl::Session& s, const std::string& name) {
     return r;
 }
 
-// A JSON value as the operator's text for the member's type, after checking
-// that the JSON type fits; throws a 400 Reply otherwise.
 Variant fromJson(const nlohmann::json& v, VARTYPE vt, const std::string& what) {
-    std::string text;
-    switch (vt) {
-        case VT_BOOL:
-            if (!v.is_boolean()) throw Reply::error(400, what + " takes true or false");
-            text = v.get<bool>() ? "true" : "false";
-            break;
-        case VT_BSTR:
-            if (!v.is_string()) throw Reply::error(400, what + " takes a text");
-            text = v.get<std::string>();
-            break;
-        default:
-            if (!v.is_number_integer()) throw Reply::error(400, what + " takes a whole number");
-            text = v.dump();
-            break;
-    }
-    try {
-        return xelctl::valueFromText(text, vt, what);
-    } catch (const xelctl::Failure& f) {
-        throw Reply::error(400, f.what());
-    }
+    auto converted = valueFromJson(v, vt, what);
+    if (const Refusal* r = std::get_if<Refusal>(&converted)) throw Reply::error(r->status, r->why);
+    return std::move(std::get<Variant>(converted));
 }
 
 std::vector<Variant> indexArgs(const Resolved& r, const std::string& index, const std::string& name) {
