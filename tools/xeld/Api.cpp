@@ -130,8 +130,10 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         send(res, r);
     });
 
-    server.Get(R"(/v1/members/([^/]+))", [&owner](const httplib::Request& req, httplib::Response& res) {
-        send(res, owner.getMember(req.matches[1], req.get_param_value("index")));
+    server.Get(R"(/v1/members/([^/]+))", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
+        const Reply r = owner.getMember(req.matches[1], req.get_param_value("index"));
+        if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
+        send(res, r);
     });
     server.Put(R"(/v1/members/([^/]+))", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
         const nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
