@@ -1,6 +1,10 @@
 #include "bench/Figures.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +21,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include <httplib.h>
 
 #include "bench/CoreSession.h"
 #include "bench/EchoPeer.h"
@@ -176,6 +182,7 @@ public:
         if (wanted("split")) splitSection(XelsimProcess::Link::Pty);
         if (wanted("paced")) pacedSection();
         if (wanted("xelctl")) xelctlSection();
+        if (wanted("server")) serverSection();
         if (wanted("firmware")) firmwareSection();
         return std::move(figures_);
     }
@@ -474,42 +481,45 @@ private:
         core().disconnect();
     }
 
-    // "xelctl query" as a whole process, its wall time and peak resident memory
-    // (wait4's rusage).
+    // One program run to its end: wall time in ms, peak resident memory in MiB
+    // (wait4's rusage). A failure carries the program's output.
+    std::pair<double, double> timedRun(std::vector<std::string> args, const std::string& output) {
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        pid_t pid = -1;
+        const auto start = Clock::now();
+        const int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
+        int status = 0;
+        rusage usage{};
+        (void)xel::sys::retryOnSignal([&] { return ::wait4(pid, &status, 0, &usage); });
+        const double took = msSince(start);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::ifstream in(output);
+            std::stringstream text;
+            text << in.rdbuf();
+            throw std::runtime_error(args[0] + " " + args.back() + " failed (status " + std::to_string(status) +
+                                     "):\n" + text.str());
+        }
+        return {took, static_cast<double>(usage.ru_maxrss) / 1024.0};  // KiB to MiB
+    }
+
+    // "xelctl query" as a whole process, its wall time and peak resident memory.
     void xelctlSection() {
         XelsimProcess sim({"--seed", "1"});
         progress("xelctl query as a process (3 s settle and 1 s close each)");
         const std::string program = xeltest::binDir() + "/xelctl";
-        const std::string output = sim.folder() + "/xelctl.out";
         std::vector<double> wall, memory;
         for (int i = 0, n = samples(8); i < n; ++i) {
-            std::vector<std::string> args = {program, "-a", sim.address(), "query"};
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                             0644);
-            posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-            pid_t pid = -1;
-            const auto start = Clock::now();
-            const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-            posix_spawn_file_actions_destroy(&actions);
-            if (rc != 0) throw std::runtime_error("cannot start " + program);
-            int status = 0;
-            rusage usage{};
-            (void)xel::sys::retryOnSignal([&] { return ::wait4(pid, &status, 0, &usage); });
-            const double took = msSince(start);
-            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-                std::ifstream in(output);
-                std::stringstream text;
-                text << in.rdbuf();
-                throw std::runtime_error("xelctl query failed (status " + std::to_string(status) + "):\n" +
-                                         text.str());
-            }
+            const auto [took, mib] = timedRun({program, "-a", sim.address(), "query"}, sim.folder() + "/xelctl.out");
             wall.push_back(took);
-            memory.push_back(static_cast<double>(usage.ru_maxrss) / 1024.0);  // KiB to MiB
+            memory.push_back(mib);
         }
         Figure t = figure("xelctl query, whole process, TCP", "ms", wall);
         t.floorIs = "- (3000 ms settle and 1000 ms close included)";
@@ -517,6 +527,95 @@ private:
         Figure m = figure("xelctl query, peak memory", "MiB", memory);
         m.floorIs = "-";
         figures_.push_back(m);
+    }
+
+    // The same commands through a running xeld (which holds the link), a
+    // /metrics scrape, and xeld's resident memory while it serves.
+    void serverSection() {
+        XelsimProcess sim({"--seed", "1"});
+        progress("xelctl through xeld, /metrics and xeld's memory");
+        const int port = freePort();
+        const std::string listen = "127.0.0.1:" + std::to_string(port);
+        const std::string server = xeltest::binDir() + "/xeld";
+        const std::string log = sim.folder() + "/xeld.err";
+        std::vector<std::string> args = {server, "--address", sim.address(), "--listen", listen};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const int rc = ::posix_spawn(&pid, server.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start " + server);
+        struct Stop {
+            pid_t pid;
+            ~Stop() {
+                ::kill(pid, SIGTERM);
+                int st = 0;
+                ::waitpid(pid, &st, 0);
+            }
+        } stop{pid};
+        httplib::Client client("127.0.0.1", port);
+        client.set_connection_timeout(2);
+        bool up = false;
+        for (int i = 0; i < 300 && !up; ++i) {
+            auto r = client.Get("/healthz");
+            up = r && r->status == 200;
+            if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!up) throw std::runtime_error("xeld did not connect to xelsim");
+
+        const std::string program = xeltest::binDir() + "/xelctl";
+        const std::string url = "http://" + listen;
+        std::vector<double> query, get, scrape;
+        for (int i = 0, n = samples(40); i < n; ++i) {
+            query.push_back(timedRun({program, "--server", url, "query"}, sim.folder() + "/q.out").first);
+            get.push_back(timedRun({program, "--server", url, "get", "Format.InputTrim", "2"}, sim.folder() + "/g.out").first);
+        }
+        for (int i = 0, n = samples(200); i < n; ++i) {
+            const auto start = Clock::now();
+            auto r = client.Get("/metrics");
+            if (!r || r->status != 200) throw std::runtime_error("/metrics failed");
+            scrape.push_back(msSince(start));
+        }
+        Figure q = figure("xelctl --server query, whole process", "ms", query);
+        q.floorIs = "- (beside the direct query above)";
+        q.goal.medianMax = 50;
+        figures_.push_back(q);
+        Figure g = figure("xelctl --server get, whole process", "ms", get);
+        g.floorIs = "-";
+        g.goal.medianMax = 10;
+        figures_.push_back(g);
+        Figure m = figure("/metrics scrape", "ms", scrape);
+        m.floorIs = "-";
+        m.goal.medianMax = 5;
+        figures_.push_back(m);
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        double rss = 0;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) rss = std::atof(line.c_str() + 6) / 1024.0;
+        Figure r = figure("xeld resident memory, serving", "MiB", {rss});
+        r.floorIs = "-";
+        r.goal.medianMax = 20;
+        figures_.push_back(r);
+    }
+
+    static int freePort() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            ::close(fd);
+            throw std::runtime_error("no free loopback port");
+        }
+        ::close(fd);
+        return ntohs(a.sin_port);
     }
 
     // A 32 KB program image into xelsim's bootloader on a line paced at 38400

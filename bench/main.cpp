@@ -20,7 +20,7 @@ namespace {
 int usage(const char* why) {
     std::fprintf(stderr,
                  "xelbench: %s\n"
-                 "usage: xelbench [--out FILE] [--scale F] [--only tcp|split|pty|paced|xelctl|firmware]\n",
+                 "usage: xelbench [--out FILE] [--scale F] [--only tcp|split|pty|paced|xelctl|server|firmware]\n",
                  why);
     return 2;
 }

@@ -68,6 +68,10 @@ void runSend(Context&, const Args&);
 void runPorts(Context&, const Args&);
 void runShell(Context&, const Args&);
 
+// Prints the unit's picture (the object query --json prints) as text or JSON;
+// shared by the direct path and the one through xeld.
+void printQuery(Context& ctx, const nlohmann::ordered_json& unit);
+
 // Judges a member's status: 0 passes; 1 is a failed exchange, 110 a file that
 // cannot be opened, read or written, late-binding codes are usage errors.
 void checkStatus(HRESULT status, const std::string& what);

@@ -111,4 +111,12 @@ nlohmann::ordered_json eventJson(const ReceivedEvent& e, const std::vector<Membe
     return j;
 }
 
+nlohmann::ordered_json levelsJson(const std::vector<Variant>& values, const MemberInfo& readLevels) {
+    nlohmann::ordered_json j;
+    j["event"] = "Levels";
+    for (size_t i = 0; i < values.size() && i < readLevels.params.size(); ++i)
+        j[readLevels.params[i].name] = valueJson(values[i]);
+    return j;
+}
+
 }  // namespace xelctl

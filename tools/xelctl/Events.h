@@ -72,4 +72,8 @@ private:
 std::string eventText(const ReceivedEvent& e, const std::vector<MemberInfo>& events);
 nlohmann::ordered_json eventJson(const ReceivedEvent& e, const std::vector<MemberInfo>& events);
 
+// One reading of VU.ReadLevels (its out-values in parameter order) as the
+// Levels event: {"event":"Levels","Left":...,...}.
+nlohmann::ordered_json levelsJson(const std::vector<Variant>& values, const MemberInfo& readLevels);
+
 }  // namespace xelctl

@@ -67,8 +67,6 @@ std::string pad(std::string text, size_t width) {
     return text;
 }
 
-std::string onOff(const VARIANT& v) { return v.vt == VT_BOOL && v.boolVal ? "on" : "off"; }
-
 }  // namespace
 
 void runQuery(Context& ctx, const Args&) {
@@ -117,46 +115,53 @@ void runQuery(Context& ctx, const Args&) {
     }
     if (!setup) std::fprintf(stderr, "xelctl: note: the format flags could not be read (no setup could be saved)\n");
 
+    nlohmann::ordered_json j;
+    for (const auto& [name, v] : values) j[name] = valueJson(v);
+    nlohmann::ordered_json formats = nlohmann::ordered_json::array();
+    for (const Row& r : rows) {
+        nlohmann::ordered_json f;
+        f["Name"] = r.name;
+        f["InputTrim"] = r.inputTrim;
+        f["OutputTrim"] = r.outputTrim;
+        f["InputDelay"] = r.inputDelay;
+        f["SurroundDelay"] = r.surroundDelay;
+        f["Flags"] = r.flags ? nlohmann::ordered_json(*r.flags) : nlohmann::ordered_json(nullptr);
+        formats.push_back(std::move(f));
+    }
+    j["Formats"] = std::move(formats);
+    printQuery(ctx, j);
+}
+
+void printQuery(Context& ctx, const nlohmann::ordered_json& j) {
     if (ctx.options.json) {
-        nlohmann::ordered_json j;
-        for (const auto& [name, v] : values) j[name] = valueJson(v);
-        nlohmann::ordered_json formats = nlohmann::ordered_json::array();
-        for (const Row& r : rows) {
-            nlohmann::ordered_json f;
-            f["Name"] = r.name;
-            f["InputTrim"] = r.inputTrim;
-            f["OutputTrim"] = r.outputTrim;
-            f["InputDelay"] = r.inputDelay;
-            f["SurroundDelay"] = r.surroundDelay;
-            f["Flags"] = r.flags ? nlohmann::ordered_json(*r.flags) : nlohmann::ordered_json(nullptr);
-            formats.push_back(std::move(f));
-        }
-        j["Formats"] = std::move(formats);
         ctx.print(j);
         return;
     }
-
-    auto formatName = [&](const VARIANT& v) -> std::string {
-        if (v.vt != VT_I4 || v.lVal < 0 || v.lVal >= kFormats) return "";
-        const std::string& n = rows[static_cast<size_t>(v.lVal)].name;
+    const nlohmann::ordered_json& formats = j.contains("Formats") ? j["Formats"] : nlohmann::ordered_json::array();
+    auto number = [](const nlohmann::ordered_json& v) { return v.is_number_integer() ? v.get<long>() : 0L; };
+    auto formatName = [&](const nlohmann::ordered_json& v) -> std::string {
+        if (!v.is_number_integer() || v.get<long>() < 0 || v.get<size_t>() >= formats.size()) return "";
+        const std::string n = formats[v.get<size_t>()].value("Name", std::string());
         return n.empty() ? "" : " (" + n + ")";
     };
-    for (const auto& [name, v] : values) {
-        std::string shown = valueText(v);
-        if (v.vt == VT_BOOL) shown = onOff(v);
+    for (const auto& [name, v] : j.items()) {
+        if (name == "Formats") continue;
+        std::string shown = v.is_string() ? v.get<std::string>() : v.is_boolean() ? (v.get<bool>() ? "on" : "off") : v.dump();
         if (name == "PowerOnFormat" || name == "CurrentFormat") shown += formatName(v);
         ctx.line(pad(name, 18) + shown);
     }
     ctx.line("");
     ctx.line("Format  Name              Input trim  Output trim  Input delay  Surround delay  Flags");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const Row& r = rows[i];
+    for (size_t i = 0; i < formats.size(); ++i) {
+        const nlohmann::ordered_json& r = formats[i];
         char flags[16] = "?";
-        if (r.flags) std::snprintf(flags, sizeof flags, "0x%04X", *r.flags);
+        if (r.contains("Flags") && r["Flags"].is_number_integer())
+            std::snprintf(flags, sizeof flags, "0x%04X", r["Flags"].get<unsigned>());
         // Input trims are gains and output trims attenuations, in steps of 0.5 dB.
-        ctx.line(pad(std::to_string(i), 8) + pad(r.name, 18) + pad(trimText(r.inputTrim * 5L), 12) +
-                 pad(trimText(-r.outputTrim * 5L), 13) + pad(std::to_string(r.inputDelay) + "ms", 13) +
-                 pad(std::to_string(r.surroundDelay) + "ms", 16) + flags);
+        ctx.line(pad(std::to_string(i), 8) + pad(r.value("Name", std::string()), 18) +
+                 pad(trimText(number(r["InputTrim"]) * 5L), 12) + pad(trimText(-number(r["OutputTrim"]) * 5L), 13) +
+                 pad(std::to_string(number(r["InputDelay"])) + "ms", 13) +
+                 pad(std::to_string(number(r["SurroundDelay"])) + "ms", 16) + flags);
     }
 }
 

@@ -41,10 +41,7 @@ void printLevels(Context& ctx, IDispatch* vu, const MemberInfo& readLevels) {
     for (Variant& slot : slots) args.push_back(Variant::refTo(&slot));
     checkStatus(invoke(vu, readLevels.id, DISPATCH_METHOD, args, nullptr), "reading the levels");
     if (ctx.options.json) {
-        nlohmann::ordered_json j;
-        j["event"] = "Levels";
-        for (size_t i = 0; i < slots.size(); ++i) j[readLevels.params[i].name] = valueJson(slots[i]);
-        ctx.print(j);
+        ctx.print(levelsJson(slots, readLevels));
         return;
     }
     std::string text = "Levels";

@@ -8,6 +8,7 @@
 #include "tools/xelctl/Commands.h"
 #include "tools/xelctl/Failure.h"
 #include "tools/xelctl/Interrupt.h"
+#include "tools/xelctl/Remote.h"
 #include "xelor/version.h"
 
 namespace {
@@ -20,6 +21,8 @@ constexpr const char* kTraceVariable = "XELOR_TRACE";
 
 struct Parsed {
     xelctl::Options options;
+    xelctl::ServerOptions server;
+    bool addressGiven = false;
     xelctl::Args words;
     bool help = false;
     bool version = false;
@@ -46,16 +49,25 @@ Parsed parse(int argc, char** argv) {
         } else if (a == "-a" || a == "--address") {
             if (i + 1 >= argc) xelctl::usageError(a + " needs an ADDRESS");
             p.options.address = argv[++i];
+            p.addressGiven = true;
         } else if (a.rfind("--address=", 0) == 0) {
             p.options.address = a.substr(10);
+            p.addressGiven = true;
         } else if (a.size() > 2 && a[0] == '-' && a[1] == 'a') {
             p.options.address = a.substr(2);
+            p.addressGiven = true;
+        } else if (a == "--server" || a == "--token-file") {
+            if (i + 1 >= argc) xelctl::usageError(a + (a == "--server" ? " needs a URL" : " needs a FILE"));
+            (a == "--server" ? p.server.url : p.server.tokenFile) = argv[++i];
         } else {
             xelctl::usageError("unknown option " + a);
         }
     }
     for (; i < argc; ++i) p.words.emplace_back(argv[i]);
-    if (p.options.address.empty() && (p.help || !p.words.empty())) {
+    if (p.addressGiven && !p.server.url.empty())
+        xelctl::usageError("-a and --server exclude each other: xeld already holds the unit's address");
+    if (!p.server.tokenFile.empty() && p.server.url.empty()) xelctl::usageError("--token-file goes with --server");
+    if (p.server.url.empty() && p.options.address.empty() && (p.help || !p.words.empty())) {
         if (auto saved = xel::registry::getString(xel::registry::Root::CurrentUser, kSettingsKey, "Address"))
             p.options.address = *saved;
     }
@@ -87,6 +99,7 @@ int main(int argc, char** argv) {
     // Before the core is loaded: it reads the switch once, at load.
     if (p.options.verbose) ::setenv(kTraceVariable, "1", 1);
     xelctl::installInterruptHandlers();
+    if (!p.server.url.empty()) return xelctl::runRemote(p.options, p.server, p.words, std::cout);
 
     xelctl::Session session(p.options.address);
     xelctl::Context context{p.options, session, std::cout};

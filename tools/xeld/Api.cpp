@@ -1,0 +1,186 @@
+#include "tools/xeld/Api.h"
+
+#include <httplib.h>
+#include <prometheus/counter.h>
+#include <prometheus/gauge.h>
+#include <prometheus/registry.h>
+#include <prometheus/text_serializer.h>
+
+namespace xeld {
+
+namespace {
+
+constexpr int kStreamWaitMs = 1000;
+
+void send(httplib::Response& res, const Reply& r) {
+    res.status = r.status;
+    if (r.binary)
+        res.set_content(r.bytes, "application/octet-stream");
+    else
+        res.set_content(r.body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n",
+                        "application/json");
+}
+
+double number(const nlohmann::ordered_json& unit, const char* key) {
+    if (!unit.is_object() || !unit.contains(key)) return 0;
+    const auto& v = unit[key];
+    if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
+    if (v.is_number()) return v.get<double>();
+    return 0;
+}
+
+std::string text(const nlohmann::ordered_json& unit, const char* key) {
+    if (!unit.is_object() || !unit.contains(key) || !unit[key].is_string()) return "";
+    return unit[key].get<std::string>();
+}
+
+const char* const kChannels[] = {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
+
+}  // namespace
+
+std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clients) {
+    using namespace prometheus;
+    Registry reg;
+    const Labels unit{{"unit", s.name}};
+    auto gauge = [&](const char* name, const char* help, double v, Labels extra = {}) {
+        Labels l = unit;
+        l.insert(extra.begin(), extra.end());
+        BuildGauge().Name(name).Help(help).Register(reg).Add(l).Set(v);
+    };
+    const bool up = snap.state == LinkState::Connected;
+    gauge("xelor_up", "1 when the unit is connected and answering.", up ? 1 : 0);
+    gauge("xelor_info", "The unit's identity.", 1,
+          {{"name", s.name}, {"address", s.address}, {"processor_name", text(snap.unit, "ProcessorName")},
+           {"processor_guid", text(snap.unit, "ProcessorGUID")}});
+    auto& levels = BuildGauge().Name("xelor_output_level").Help("Latest output meter reading (raw 0-4095).").Register(reg);
+    for (const char* c : kChannels) {
+        Labels l = unit;
+        l["channel"] = c;
+        levels.Add(l).Set(snap.levels.is_object() && snap.levels.contains(c) && snap.levels[c].is_number()
+                              ? snap.levels[c].get<double>()
+                              : 0);
+    }
+    gauge("xelor_muted", "1 when muted, as last read or set through the server.", number(snap.unit, "Mute"));
+    gauge("xelor_film_mode", "1 in film (bypass) mode.", number(snap.unit, "Film"));
+    gauge("xelor_current_format", "The selected format, 0-7.", number(snap.unit, "CurrentFormat"));
+    gauge("xelor_automation_pin", "The automation input pin.", number(snap.unit, "Pin"));
+    auto counter = [&](const char* name, const char* help, double v) {
+        BuildCounter().Name(name).Help(help).Register(reg).Add(unit).Increment(v);
+    };
+    counter("xelor_reconnects_total", "Links re-established after a loss.", static_cast<double>(snap.reconnects));
+    counter("xelor_comm_failures_total", "Link failures the core reported.", static_cast<double>(snap.commFailures));
+    auto& events = BuildCounter().Name("xelor_events_total").Help("Events sent to the event streams.").Register(reg);
+    for (const auto& [name, n] : snap.events) {
+        Labels l = unit;
+        l["event"] = name;
+        events.Add(l).Increment(static_cast<double>(n));
+    }
+    gauge("xelor_clients", "Open event streams.", static_cast<double>(clients));
+    return TextSerializer().Serialize(reg.Collect());
+}
+
+void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& owner, Hub& hub,
+                   std::function<void(const std::string&)> log) {
+    auto refuse = [log](const httplib::Request& req, httplib::Response& res, int status, const std::string& why) {
+        log("refused " + req.method + " " + req.path + " (" + std::to_string(status) + "): " + why);
+        send(res, Reply::error(status, why));
+        return httplib::Server::HandlerResponse::Handled;
+    };
+
+    server.set_pre_routing_handler([=](const httplib::Request& req, httplib::Response& res) {
+        RequestHead head{req.method, req.path, req.target.size(), {}};
+        for (const auto& [k, v] : req.headers) head.headers.emplace(k, v);
+        if (const auto refusal = checkRequest(head, settings)) return refuse(req, res, refusal->status, refusal->why);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        // A request that could not be read leaves the connection in no state to go on.
+        if (res.status == 400 || res.status == 413) res.set_header("Connection", "close");
+        if (!res.body.empty()) return;
+        std::string why = "no such route";
+        if (res.status == 400) why = "malformed request";
+        if (res.status == 413) why = "the body exceeds 64 KiB";
+        if (res.status == 405) why = "method not allowed here";
+        res.set_content(nlohmann::json{{"error", why}}.dump() + "\n", "application/json");
+    });
+
+    server.Get("/healthz", [&owner](const httplib::Request&, httplib::Response& res) {
+        const bool up = owner.snapshot()->state == LinkState::Connected;
+        res.status = up ? 200 : 503;
+        res.set_content(up ? "ok\n" : "not connected\n", "text/plain");
+    });
+
+    server.Get("/metrics", [&owner, &hub, settings](const httplib::Request&, httplib::Response& res) {
+        res.set_content(metricsText(settings, *owner.snapshot(), hub.clients()), "text/plain; version=0.0.4");
+    });
+
+    server.Get("/v1/unit", [&owner, settings](const httplib::Request&, httplib::Response& res) {
+        const auto snap = owner.snapshot();
+        Reply r;
+        r.body["name"] = settings.name;
+        r.body["address"] = settings.address;
+        r.body["state"] = stateName(snap->state);
+        r.body["since"] = snap->since;
+        r.body["reconnects"] = snap->reconnects;
+        r.body["token_required"] = !settings.token.empty();
+        r.body["ex_threshold"] = settings.exThreshold;
+        r.body["unit"] = snap->unit;
+        r.body["levels"] = snap->levels;
+        send(res, r);
+    });
+
+    server.Get(R"(/v1/members/([^/]+))", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
+        const Reply r = owner.getMember(req.matches[1], req.get_param_value("index"));
+        if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
+        send(res, r);
+    });
+    server.Put(R"(/v1/members/([^/]+))", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
+        const nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
+        if (!body.is_object() || !body.contains("value")) {
+            refuse(req, res, 400, "the body must be a JSON object {\"value\": V}");
+            return;
+        }
+        const Reply r = owner.putMember(req.matches[1], req.get_param_value("index"), body["value"]);
+        if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
+        send(res, r);
+    });
+    server.Post(R"(/v1/calls/([^/]+))", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
+        const nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
+        if (!body.is_object() || (body.contains("args") && !body["args"].is_array())) {
+            refuse(req, res, 400, "the body must be a JSON object {\"args\": [...]}");
+            return;
+        }
+        const Reply r = owner.callMember(req.matches[1], body.value("args", nlohmann::json::array()));
+        if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
+        send(res, r);
+    });
+    server.Get("/v1/config", [&owner](const httplib::Request&, httplib::Response& res) { send(res, owner.getConfig()); });
+    server.Put("/v1/config", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
+        const Reply r = owner.putConfig(req.body);
+        if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
+        send(res, r);
+    });
+
+    server.Get("/v1/events", [&hub, refuse](const httplib::Request& req, httplib::Response& res) {
+        auto client = hub.open();
+        if (!client) {
+            refuse(req, res, 503, "too many event streams are open");
+            return;
+        }
+        res.set_header("Cache-Control", "no-cache");
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [&hub, client](size_t, httplib::DataSink& sink) {
+                bool ended = false;
+                const auto frame = hub.next(*client, kStreamWaitMs, ended);
+                if (ended) return false;
+                // A comment line when idle finds a peer that has gone.
+                const std::string out = frame ? *frame : std::string(":\n\n");
+                return sink.write(out.data(), out.size());
+            },
+            [&hub, client](bool) { hub.close(client); });
+    });
+}
+
+}  // namespace xeld
