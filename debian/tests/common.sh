@@ -25,6 +25,16 @@ as_user() {
     fi
 }
 
+# As as_user, but in place of the calling (sub)shell: started as "(exec_as_user
+# CMD) &", the job's PID is the command's own, so a signal sent to it arrives.
+exec_as_user() {
+    if [ "$(id -u)" -eq 0 ]; then
+        exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 "$@"
+    fi
+    exec env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 "$@"
+}
+
 # Starts /usr/bin/xelsim on the first free loopback address; sets SIM_PID and
 # SIM_ADDRESS. The unit always listens on port 10001.
 start_sim() {
