@@ -22,9 +22,12 @@ std::mutex g_coreMutex;
 CXel* g_core = nullptr;
 
 // Which core object's monitor runs on this thread, and whether that object was
-// released here (from inside an event handler).
-thread_local const CXel* t_monitorOf = nullptr;
-thread_local bool t_releasedHere = false;
+// released here (from inside an event handler). The library is loaded with
+// dlopen and unloaded at CoUninitialize: initial-exec keeps these bytes in the
+// static thread-storage reserve, so no thread holds a dynamic block of a
+// library that is gone (the leak checker at exit walks such blocks).
+[[gnu::tls_model("initial-exec")]] thread_local const CXel* t_monitorOf = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local bool t_releasedHere = false;
 
 constexpr auto kStopWait = std::chrono::milliseconds(5000);
 

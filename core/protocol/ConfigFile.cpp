@@ -84,7 +84,8 @@ bool writeInPlace(const std::filesystem::path& path, std::span<const uint8_t> by
 // A name for the temporary file beside the target that no other save uses.
 std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
     static std::atomic<unsigned> counter{0};
-    thread_local std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
+    // Static thread storage, as in CXel.cpp: the library is unloaded at run time.
+    [[gnu::tls_model("initial-exec")]] thread_local std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
     std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
                        std::to_string(counter.fetch_add(1)) + "-" + std::to_string(random());
     return target.parent_path() / name;
