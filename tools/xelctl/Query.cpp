@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "core/protocol/ConfigFile.h"
 #include "platform/registry/Registry.h"
 #include "tools/xelctl/Commands.h"
 #include "tools/xelctl/Failure.h"
@@ -15,14 +16,9 @@ namespace xelctl {
 namespace {
 
 // The configuration file holds every format record whole, so the flag words
-// (which no property hands out) come from a setup saved for the purpose.
-constexpr size_t kSetupSize = 352;
-constexpr size_t kFirstRecord = 19;
-constexpr size_t kRecordSize = 24;
-constexpr size_t kFlagsInRecord = 22;
-constexpr int kFormats = 8;
-
-std::optional<std::vector<unsigned char>> savedSetup(IDispatch* core) {
+// (which no property hands out) come from a setup saved for the purpose and read
+// through the core's own file layout.
+std::optional<xel::core::UnitSetup> savedSetup(IDispatch* core) {
     const std::string folder = xel::registry::userStateDir().string();
     std::string name = folder + "/xelctl-query-XXXXXX";
     const int fd = ::mkstemp(name.data());
@@ -31,20 +27,14 @@ std::optional<std::vector<unsigned char>> savedSetup(IDispatch* core) {
     std::vector<Variant> args;
     args.emplace_back(Bstr::fromUtf8(name));
     const DISPID id = idOfName(core, u"Save");
-    std::optional<std::vector<unsigned char>> bytes;
+    std::optional<xel::core::UnitSetup> setup;
     if (id != DISPID_UNKNOWN && invoke(core, id, DISPATCH_METHOD, args, nullptr) == S_OK) {
-        if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
-            std::vector<unsigned char> data(kSetupSize + 1);
-            const size_t n = std::fread(data.data(), 1, data.size(), f);
-            std::fclose(f);
-            if (n == kSetupSize) {
-                data.resize(n);
-                bytes = std::move(data);
-            }
-        }
+        // One byte more than a file holds: a longer file is not one the core wrote.
+        const auto bytes = xel::core::readFileStart(name, xel::core::kConfigFileSize + 1);
+        if (bytes && bytes->size() == xel::core::kConfigFileSize) setup = xel::core::decodeConfig(*bytes);
     }
     ::unlink(name.c_str());
-    return bytes;
+    return setup;
 }
 
 Variant property(IDispatch* object, const std::string& objectName, const std::string& name,
@@ -98,19 +88,16 @@ void runQuery(Context& ctx, const Args&) {
         LONG inputTrim, outputTrim, inputDelay, surroundDelay;
         std::optional<unsigned> flags;
     };
-    const std::optional<std::vector<unsigned char>> setup = savedSetup(xel);
+    const std::optional<xel::core::UnitSetup> setup = savedSetup(xel);
     std::vector<Row> rows;
-    for (LONG i = 0; i < kFormats; ++i) {
+    for (LONG i = 0; i < static_cast<LONG>(xel::core::kFormatCount); ++i) {
         auto number = [&](const char* name) {
             const Variant v = property(format, "Format", name, i);
             return v.vt == VT_I4 ? v.lVal : 0;
         };
         Row r{valueText(property(format, "Format", "FormatName", i)), number("InputTrim"), number("OutputTrim"),
               number("InputDelay"), number("SurroundDelay"), std::nullopt};
-        if (setup) {
-            const size_t at = kFirstRecord + kRecordSize * static_cast<size_t>(i) + kFlagsInRecord;
-            r.flags = (*setup)[at] | ((*setup)[at + 1] << 8);
-        }
+        if (setup) r.flags = setup->records[static_cast<size_t>(i)].flags();
         rows.push_back(std::move(r));
     }
     if (!setup) std::fprintf(stderr, "xelctl: note: the format flags could not be read (no setup could be saved)\n");
