@@ -8,6 +8,18 @@
 
 #include "core/xelor.h"
 
+namespace xel {
+
+// Private ids: QueryInterface with one of these hands back the library's own
+// concrete object (the library's own use: not part of the client contract).
+inline constexpr GUID IID_CCommImpl = makeGuid("01b1084d-f18e-469f-863c-ea60ea8eecc3");
+inline constexpr GUID IID_CProfileImpl = makeGuid("42e72b14-44e4-424a-8ba6-836220304666");
+inline constexpr GUID IID_CFormatImpl = makeGuid("b5bc2ae1-67ad-40f4-9152-8f2ccfceb15c");
+inline constexpr GUID IID_CVUImpl = makeGuid("7cbbab10-b7f2-4308-adeb-a8509545f476");
+inline constexpr GUID IID_CXelImpl = makeGuid("0d192945-0f4c-45cc-8b8a-ff2a270b5eec");
+
+}  // namespace xel
+
 namespace xel::core {
 
 // The private face of a concrete class: QueryInterface with the class's

@@ -7,6 +7,19 @@
 // an invalid firmware image); 110 a configuration file that cannot be opened,
 // read or written; 2250 IComm::Write while not connected; E_POINTER and the
 // DISP_E_* codes of late binding. Success is a status of exactly 0.
+//
+// Threads. The core object runs one monitor thread of its own, active on the
+// link once a Query succeeds. Every event (_IXelEvents, _IXelStatusEvents) is
+// fired on it with no lock of the library held, so a handler may call back into
+// the objects while the client's own thread calls them too: the library guards
+// what those two share, and reference counts are atomic. A client that calls
+// from several threads of its own serialises those calls itself. A handler must
+// never wait for a thread that is itself inside Cleanup, Disconnect or the final
+// Release of the core (they wait for the monitor); a GUI hands events to its own
+// thread instead. A final Release from inside a handler is allowed: the monitor
+// then ends on its own. Exchanges with the unit never overlap, so a call that
+// needs the link waits for the one in progress (a TCP Connect holds it through
+// its settle time).
 #pragma once
 
 #include "platform/objrt/objrt.h"
@@ -32,13 +45,6 @@ inline constexpr GUID DIID__IXelEvents = makeGuid("8984d9a3-260f-4e78-9d81-02345
 inline constexpr GUID DIID__IStubbyEvents = makeGuid("ef875dd2-728c-4006-8f3d-d165464d1585");
 inline constexpr GUID IID_IXelStatus = makeGuid("44288991-fb7a-46c8-9666-d5e695365d1a");
 inline constexpr GUID DIID__IXelStatusEvents = makeGuid("d23f56c8-876a-411f-a40e-a956f4d79c12");
-// Private ids: QueryInterface with one of these hands back the library's own
-// concrete object (for the library's internal use only, never for clients).
-inline constexpr GUID IID_CCommImpl = makeGuid("01b1084d-f18e-469f-863c-ea60ea8eecc3");
-inline constexpr GUID IID_CProfileImpl = makeGuid("42e72b14-44e4-424a-8ba6-836220304666");
-inline constexpr GUID IID_CFormatImpl = makeGuid("b5bc2ae1-67ad-40f4-9152-8f2ccfceb15c");
-inline constexpr GUID IID_CVUImpl = makeGuid("7cbbab10-b7f2-4308-adeb-a8509545f476");
-inline constexpr GUID IID_CXelImpl = makeGuid("0d192945-0f4c-45cc-8b8a-ff2a270b5eec");
 
 // ---- enumerations -----------------------------------------------------------
 
