@@ -33,7 +33,7 @@
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/UnitMemory.h"
-#include "core/control/XelStatus.h"
+#include "core/control/SettleLedger.h"
 #include "core/protocol/EepromMap.h"
 #include "core/protocol/UnitNumbering.h"
 #include "core/xelor.h"

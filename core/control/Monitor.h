@@ -30,7 +30,7 @@
 #include <string_view>
 
 #include "core/control/UnitMemory.h"
-#include "core/control/XelStatus.h"
+#include "core/control/SettleLedger.h"
 #include "core/xelor.h"
 
 namespace xel::core {

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "core/control/XelStatus.h"
+#include "core/control/SettleLedger.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The core library's module: its class table, the class objects created from
 // it, registration, and the way the library reaches its own concrete objects.
 //
-// Adding a class is one row in the table of Module.cpp:
+// Adding a class is one row in the table of ClassTable.cpp:
 //   classRow<CFormat>(CLSID_Format, "Xelor.Format.1", "Xelor.Format", "CFormat Object", kFormatClass),
 // The type library is made of the rows' class descriptions: every interface a
 // class lists (default, other and event interfaces) is described once, in the

@@ -1,4 +1,4 @@
-#include "core/model/Module.h"
+#include "core/module/ClassTable.h"
 
 #include <locale.h>
 

@@ -1,4 +1,4 @@
-#include "core/control/XelStatus.h"
+#include "core/control/SettleLedger.h"
 
 namespace xel::core {
 
