@@ -35,6 +35,8 @@ TEST(XelctlServer, MatchesTheDirectPath) {
         {{"get", "Xel.Mute"}, {}},
         {{"get", "Format.Nothing"}, {}},
         {{"set", "Format.InputTrim", "2", "high"}, {}},
+        {{"call", "Format.GetTrimsAndDelays", "2"}, {}},
+        {{"--json", "call", "format.gettrimsanddelays", "2"}, {}},
         {{"--json", "setip", "10.0.0.9", "255.255.255.0", "10.0.0.1"}, {}},
     };
     // setip resets the unit: it goes last, and the direct save goes before it.
@@ -76,7 +78,7 @@ TEST(XelctlServer, MatchesTheDirectPath) {
     EXPECT_EQ(load.exitCode, 3) << load.describe();
     const XelctlResult call = runXelctl({"--server", url, "call", "Format.GetTrimsAndDelays", "2"});
     EXPECT_EQ(call.exitCode, 0) << call.describe();
-    EXPECT_EQ(call.out.substr(0, 3), "0\n0") << call.describe();  // the loaded setup's trims
+    EXPECT_EQ(call.out.substr(0, 24), "InputTrim 0\nOutputTrim 0") << call.describe();  // the loaded setup's
 
     const XelctlResult watch = runXelctl({"--server", url, "--json", "watch", "--seconds", "2"});
     EXPECT_EQ(watch.exitCode, 0) << watch.describe();

@@ -156,15 +156,19 @@ void call(Context& ctx, Server& s, const Args& a) {
     for (size_t i = 1; i < a.size(); ++i) args.push_back(argJson(a[i]));
     const ojson r = s.send("POST", "/v1/calls/" + encoded(a[0]), ojson{{"args", args}}.dump(),
                            "application/json", "call " + a[0]);
+    const ojson& out = r["out"];
+    const ojson& names = r["out_names"];
+    if (!out.is_array() || !names.is_array() || names.size() != out.size())
+        fail(kExitUnit, "call " + a[0] + ": xeld answered without the out-values' names");
     if (ctx.options.json) {
         ojson j;
-        j["name"] = a[0];
+        j["name"] = r.value("name", a[0]);
         if (!r["result"].is_null()) j["result"] = r["result"];
-        j["out"] = r["out"];
+        for (size_t i = 0; i < out.size(); ++i) j[jsonText(names[i])] = out[i];
         return ctx.print(j);
     }
     if (!r["result"].is_null()) ctx.line(jsonText(r["result"]));
-    for (const auto& v : r["out"]) ctx.line(jsonText(v));
+    for (size_t i = 0; i < out.size(); ++i) ctx.line(jsonText(names[i]) + " " + jsonText(out[i]));
 }
 
 void save(Context&, Server& s, const Args& a) {

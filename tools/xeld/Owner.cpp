@@ -559,8 +559,14 @@ Reply Owner::callMember(const std::string& name, const nlohmann::json& given) {
         Reply reply;
         reply.body["result"] = r.member->resultType == VT_VOID ? nlohmann::ordered_json(nullptr) : xelctl::valueJson(result);
         reply.body["out"] = nlohmann::ordered_json::array();
-        for (size_t i = 0; i < params.size(); ++i)
-            if (params[i].out) reply.body["out"].push_back(xelctl::valueJson(slots[i]));
+        // The names beside the values, so a client prints what direct use prints.
+        reply.body["out_names"] = nlohmann::ordered_json::array();
+        reply.body["name"] = full;
+        for (size_t i = 0; i < params.size(); ++i) {
+            if (!params[i].out) continue;
+            reply.body["out"].push_back(xelctl::valueJson(slots[i]));
+            reply.body["out_names"].push_back(params[i].name);
+        }
         return reply;
     });
 }
