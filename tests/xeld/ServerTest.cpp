@@ -270,6 +270,13 @@ TEST_F(XeldServer, EventStreamsAreBoundedAndIndependent) {
         EXPECT_NE(got.find("event: InputChange\ndata: {\"event\":\"InputChange\",\"Input\":3}"), std::string::npos);
     }
     EXPECT_EQ(getJson("/v1/unit")["unit"]["CurrentFormat"], 3);
+    // The snapshot follows each switch the unit's events report before the event goes out.
+    ASSERT_EQ(sim.panel("pin 9"), "ok");
+    EXPECT_NE(streams[0]->read("\"event\":\"AutomationChange\"", 10000).find("AutomationChange"), std::string::npos);
+    EXPECT_EQ(getJson("/v1/unit")["unit"]["Pin"], 9);
+    metrics = xeld.client()->Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_NE(metrics->body.find("xelor_automation_pin{unit=\"booth1\"} 9"), std::string::npos) << metrics->body;
 
     EXPECT_EQ(xeld.stop(), 0) << xeld.stderrText();
     for (auto& s : streams) {
