@@ -4,7 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/objrt/Object.h"
 
@@ -47,6 +49,14 @@ public:
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
+        if (id == xel::DISPID_AutomationChange) {
+            {
+                std::lock_guard lock(mutex_);
+                automation_.push_back(std::chrono::steady_clock::now());
+            }
+            changed_.notify_all();
+            return S_OK;
+        }
         if (id != xel::DISPID_PICDownloadStateChange || !params || params->cArgs < 1) return S_OK;
         const LONG state = params->rgvarg[0].lVal;
         if (state < xel::PICDownloadFailed) return S_OK;
@@ -68,8 +78,21 @@ public:
         return ended_;
     }
 
+    // When the count-th AutomationChange (from 1) arrived; none after `limitMs`.
+    std::optional<std::chrono::steady_clock::time_point> automationAt(size_t count, long limitMs) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return automation_.size() >= count; }))
+            return std::nullopt;
+        return automation_[count - 1];
+    }
+    size_t automationCount() {
+        std::lock_guard lock(mutex_);
+        return automation_.size();
+    }
+
 private:
     std::atomic<ULONG> refs_{1};
+    std::vector<std::chrono::steady_clock::time_point> automation_;
     std::mutex mutex_;
     std::condition_variable changed_;
     LONG ended_ = -1;
@@ -121,6 +144,12 @@ LONG CoreSession::downloadAndWait(long limitMs) {
     sink_->reset();
     check(xel_->DownloadToPIC(), "IXel.DownloadToPIC");
     return sink_->waitEnd(limitMs);
+}
+
+size_t CoreSession::automationEvents() const { return sink_->automationCount(); }
+
+std::optional<std::chrono::steady_clock::time_point> CoreSession::automationEventAt(size_t count, long limitMs) const {
+    return sink_->automationAt(count, limitMs);
 }
 
 void CoreSession::exchangeMute() {

@@ -5,6 +5,8 @@
 // Thread contract: created, used and destroyed on one thread.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "core/xelor.h"
@@ -34,6 +36,11 @@ public:
     // returns that state (PICDownloadComplete or PICDownloadFailed), or -1 when
     // none came within `limitMs`.
     LONG downloadAndWait(long limitMs);
+
+    // AutomationChange events as the sink received them: how many so far, and
+    // when the count-th (from 1) arrived, waiting up to `limitMs` for it.
+    size_t automationEvents() const;
+    std::optional<std::chrono::steady_clock::time_point> automationEventAt(size_t count, long limitMs) const;
 
     xel::IXel* xel() const { return xel_.get(); }
     xel::IComm* comm() const { return comm_.get(); }

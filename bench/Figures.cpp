@@ -11,11 +11,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -168,6 +173,148 @@ void writeProgramHex(const std::string& path, size_t size) {
     }
     record(1, 0, {});
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// A steady_clock time on the machine's monotonic clock, in ms: the clock
+// xelsim stamps its frames with ("mono").
+double monoMs(Clock::time_point t) { return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count(); }
+
+// CPU time of every thread of a process, in ms (/proc/PID/task/*/schedstat, ns).
+double processCpuMs(pid_t pid) {
+    double ns = 0;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream in(task.path() / "schedstat");
+        double onCpu = 0;
+        if (in >> onCpu) ns += onCpu;
+    }
+    return ns / 1e6;
+}
+
+// One of xeld's event streams, read on a thread of its own: when each
+// AutomationChange arrived.
+class EventStream {
+public:
+    explicit EventStream(int port) : client_("127.0.0.1", port) {
+        client_.set_read_timeout(2);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~EventStream() {
+        stop_ = true;
+        thread_.join();
+    }
+    EventStream(const EventStream&) = delete;
+    EventStream& operator=(const EventStream&) = delete;
+
+    // True once the stream delivers (xeld sends a level reading every 200 ms).
+    bool waitOpen(long limitMs) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return open_; });
+    }
+    size_t automationEvents() {
+        std::lock_guard lock(mutex_);
+        return automation_.size();
+    }
+    std::optional<Clock::time_point> automationEventAt(size_t count, long limitMs) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return automation_.size() >= count; }))
+            return std::nullopt;
+        return automation_[count - 1];
+    }
+
+private:
+    void run() {
+        std::string buffer;
+        while (!stop_) {
+            client_.Get("/v1/events", [&](const char* data, size_t n) {
+                const auto now = Clock::now();
+                buffer.append(data, n);
+                for (size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
+                    const bool automation = buffer.compare(0, 24, "event: AutomationChange\n") == 0;
+                    buffer.erase(0, end + 2);
+                    std::lock_guard lock(mutex_);
+                    open_ = true;
+                    if (automation) automation_.push_back(now);
+                    changed_.notify_all();
+                }
+                return !stop_.load();
+            });
+            if (!stop_) std::this_thread::sleep_for(50ms);
+        }
+    }
+
+    httplib::Client client_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    std::vector<Clock::time_point> automation_;
+    std::thread thread_;
+};
+
+// Moves the unit's automation pin from xelsim's front panel and times the
+// event it causes: from xelsim sending the reply that carried the new pin (its
+// frame log, monotonic clock) to the event's arrival at a client.
+class PinProbe {
+public:
+    explicit PinProbe(XelsimProcess& sim) : sim_(sim), log_(logPath(sim)) {}
+
+    // `arrived(k)`: when the k-th event (from 1) reached the client, or none.
+    std::vector<double> run(int n, const std::function<std::optional<Clock::time_point>(size_t)>& arrived,
+                            size_t already) {
+        std::vector<double> out;
+        for (int i = 0; i < n; ++i) {
+            pin_ = pin_ == 3 ? 4 : 3;
+            scan(-1);  // what came before the change only sets the last reply
+            const double changedAt = monoMs(Clock::now());
+            if (sim_.panel("pin " + std::to_string(pin_)) != "ok") throw std::runtime_error("xelsim refused \"pin\"");
+            const auto at = arrived(already + static_cast<size_t>(i) + 1);
+            if (!at) throw std::runtime_error("no AutomationChange within 5 s of a pin change");
+            std::optional<double> reply;
+            for (int tries = 0; tries < 50 && !(reply = scan(changedAt)); ++tries) std::this_thread::sleep_for(10ms);
+            if (!reply) throw std::runtime_error("xelsim's log shows no changed pin reply");
+            out.push_back(monoMs(*at) - *reply);
+        }
+        return out;
+    }
+
+private:
+    // The first "pin" reply sent after `since` that differs from the one before.
+    std::optional<double> scan(double since) {
+        std::optional<double> found;
+        for (const LogEntry& e : log_.poll()) {
+            if (e.dir == "rx") {
+                afterPin_ = e.text == "pin";
+            } else if (e.dir == "tx" && afterPin_) {
+                if (!found && since >= 0 && e.monoMs >= since && e.text != lastReply_) found = e.monoMs;
+                lastReply_ = e.text;
+                afterPin_ = false;
+            }
+        }
+        return found;
+    }
+
+    XelsimProcess& sim_;
+    LogTail log_;
+    int pin_ = 3;
+    bool afterPin_ = false;
+    std::string lastReply_;
+};
+
+// The unit's exchanges per second from xelsim's frame log, one sample every
+// 3 s (a second holds only a few exchanges: one more or less is not a change).
+std::vector<double> exchangeRate(LogTail& log, int samples) {
+    std::this_thread::sleep_for(1s);
+    (void)log.poll();
+    std::vector<double> rate;
+    for (int i = 0; i < samples; ++i) {
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(3s);
+        const auto entries = log.poll();
+        const auto rx = std::count_if(entries.begin(), entries.end(), [](const LogEntry& e) { return e.dir == "rx"; });
+        rate.push_back(static_cast<double>(rx) / (msSince(t0) / 1e3));
+    }
+    return rate;
 }
 
 class Bench {
@@ -592,6 +739,8 @@ private:
         m.floorIs = "-";
         m.goal.medianMax = 5;
         figures_.push_back(m);
+        serverEvents(sim, pid, port);
+
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
         std::string line;
         double rss = 0;
@@ -601,6 +750,86 @@ private:
         r.floorIs = "-";
         r.goal.medianMax = 20;
         figures_.push_back(r);
+    }
+
+    // Events, the unit's exchange rate and idle CPU, each beside the direct
+    // path measured here in the same run: the core in this process on a unit of
+    // its own.
+    void serverEvents(XelsimProcess& sim, pid_t server, int port) {
+        progress("events through xeld beside the core's own, exchange rate with 1 and 48 streams, idle CPU");
+        const int n = samples(60);
+        std::vector<double> direct, idleCore;
+        {
+            XelsimProcess own({"--seed", "1"});
+            core().connect(own.address());
+            core().query();
+            PinProbe probe(own);
+            const size_t before = core().automationEvents();
+            direct = probe.run(n, [&](size_t k) { return core().automationEventAt(k, 5000); }, before);
+            std::this_thread::sleep_for(1s);
+            for (int i = 0, m = samples(10); i < m; ++i) {
+                const double c0 = cpuMs();
+                const auto t0 = Clock::now();
+                std::this_thread::sleep_for(1s);
+                idleCore.push_back((cpuMs() - c0) / (msSince(t0) / 1e3));
+            }
+            core().disconnect();
+        }
+        Figure d = figure("event: unit's reply -> core's sink, direct", "ms", direct);
+        d.floorIs = "- (the core's read pause included)";
+        figures_.push_back(d);
+        const Summary directSummary = summarize(direct);
+
+        // What xeld adds to an event: at most 5 ms at the 99th percentile.
+        auto eventFigure = [&](const std::string& name, const std::vector<double>& samples) {
+            Figure f = figure(name, "ms", samples);
+            f.floor = directSummary.median;
+            f.floorIs = "the direct path's median; goal p99 within 5 ms of the direct p99";
+            f.goal.p99Max = directSummary.p99 + 5;
+            figures_.push_back(f);
+        };
+        LogTail log(logPath(sim));
+        PinProbe probe(sim);
+        std::vector<std::unique_ptr<EventStream>> streams;
+        streams.push_back(std::make_unique<EventStream>(port));
+        if (!streams[0]->waitOpen(5000)) throw std::runtime_error("xeld's event stream did not open");
+        const std::vector<double> rateOne = exchangeRate(log, samples(5));
+        EventStream& first = *streams[0];
+        eventFigure("event: unit's reply -> SSE client, 1 stream",
+                    probe.run(n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()));
+        while (streams.size() < 48) streams.push_back(std::make_unique<EventStream>(port));
+        for (const auto& st : streams)
+            if (!st->waitOpen(5000)) throw std::runtime_error("not every one of 48 event streams opened");
+        const std::vector<double> rateMany = exchangeRate(log, samples(5));
+        eventFigure("event: unit's reply -> SSE client, 48 streams",
+                    probe.run(n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()));
+        streams.clear();
+
+        Figure r1 = figure("unit exchanges/s, 1 event stream (xelsim's log)", "1/s", rateOne);
+        r1.floorIs = "-";
+        figures_.push_back(r1);
+        Figure r48 = figure("unit exchanges/s, 48 event streams", "1/s", rateMany);
+        r48.floor = summarize(rateOne).median;
+        r48.floorIs = "the rate with 1 stream: the same, whatever the clients";
+        r48.goal.medianRatioMax = 1.05;
+        figures_.push_back(r48);
+
+        Figure c = figure("CPU of a connected idle core, direct", "ms/s", idleCore);
+        c.floorIs = "-";
+        figures_.push_back(c);
+        std::this_thread::sleep_for(1s);
+        std::vector<double> idleServer;
+        for (int i = 0, m = samples(10); i < m; ++i) {
+            const double c0 = processCpuMs(server);
+            const auto t0 = Clock::now();
+            std::this_thread::sleep_for(1s);
+            idleServer.push_back((processCpuMs(server) - c0) / (msSince(t0) / 1e3));
+        }
+        Figure x = figure("CPU of xeld, connected, no client", "ms/s", idleServer);
+        x.floor = summarize(idleCore).median;
+        x.floorIs = "the idle core's median (direct, above)";
+        x.goal.medianRatioMax = 1.2;
+        figures_.push_back(x);
     }
 
     static int freePort() {

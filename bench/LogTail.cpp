@@ -35,6 +35,7 @@ std::optional<LogEntry> parseLogLine(const std::string& line) {
     LogEntry e;
     try {
         e.timeMs = j.value("t", 0.0);
+        e.monoMs = j.value("mono", 0.0);
         e.dir = j.value("dir", "");
         e.event = j.value("event", "");
         e.text = e.event.empty() ? j.value("text", "") : j.value("detail", "");

@@ -17,6 +17,7 @@ namespace xelbench {
 
 struct LogEntry {
     double timeMs = 0;    // xelsim's clock, since it started
+    double monoMs = 0;    // the machine's monotonic clock (steady_clock), frames only
     std::string dir;      // "rx" from the host, "tx" to it, "" for an event
     std::string event;    // events only
     std::string text;     // rx: the command without "\r"; tx: the reply

@@ -27,6 +27,7 @@
 #include "console/DialogUnits.h"
 #include "console/DisplayScales.h"
 #include "console/PortDevices.h"
+#include "console/UnitServers.h"
 #include "console/ProgramArt.h"
 
 namespace {
@@ -283,6 +284,13 @@ void CXelExecDlg::onCommLost() {
 
 // ---- Connect and disconnect -------------------------------------------------------------
 
+// A unit server on this machine holding the same unit explains a failed
+// connect: the unit takes one link, and the server keeps it.
+void CXelExecDlg::adviseAboutUnitServer() {
+  const QString advice = UnitServers::holderAdvice(core_.address());
+  if (!advice.isEmpty()) app_.prompts().message(this, advice, QMessageBox::Warning);
+}
+
 void CXelExecDlg::connectUnit() {
   // The window keeps handling its events while a connect runs: a second
   // "&Connect" then must not start another one on the same link.
@@ -309,8 +317,10 @@ void CXelExecDlg::connectUnit() {
     // not open gets a second one that names the fix.
     const QString advice = PortDevices::permissionAdvice(core_.address());
     if (!advice.isEmpty()) app_.prompts().message(this, advice, QMessageBox::Warning);
+    adviseAboutUnitServer();
   } else if (code != ConsoleController::Connected || !linkUp) {
     app_.prompts().message(this, latin(kNoValidResponse), QMessageBox::Critical);
+    adviseAboutUnitServer();
   } else {
     statusText = kConnected;
     selectMatchingDefinition();

@@ -121,6 +121,7 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
+  void adviseAboutUnitServer();
   void buildMenus();
   void buildControls();
   void connectSignals();

@@ -42,6 +42,7 @@
 #include "core/protocol/ConfigFile.h"
 #include "core/protocol/FormatRecord.h"
 #include "tests/support/XelsimProcess.h"
+#include "tests/xeld/XeldProcess.h"
 
 using xel::objrt::Bstr;
 using xel::objrt::ComPtr;
@@ -494,6 +495,26 @@ private slots:
     QVERIFY(isConnected());
     QCOMPARE(win_->statusBox()->text(), QStringLiteral("Connected"));
     QVERIFY(win_->meterTimer().isActive());
+  }
+
+  // A unit the unit server holds: the usual message, then one that names the
+  // xeld@NAME service to stop. The real xeld holds the real unit's link.
+  void aUnitHeldByTheServerNamesItsService() {
+    QVERIFY(startSim());
+    xeltest::XeldProcess xeld(sim_->address(), {"--name", "booth7"});
+    QVERIFY2(xeld.waitForState("connected"), xeld.stderrText().c_str());
+    QVERIFY(openWindow());
+    win_->connectUnit();
+    QVERIFY(!isConnected());
+    QCOMPARE(prompts_.messages.size(), size_t(2));
+    QCOMPARE(prompts_.messages[0].icon, QMessageBox::Critical);
+    const QString advice = prompts_.messages[1].text;
+    QVERIFY2(advice.contains(QStringLiteral("systemctl stop xeld@booth7")) &&
+                 advice.contains(QString::fromStdString(sim_->address())),
+             qPrintable(advice));
+    QCOMPARE(prompts_.messages[1].icon, QMessageBox::Warning);
+    // The server never lost the unit to the console's attempt.
+    QVERIFY(xeld.waitForState("connected"));
   }
 
   // A serial device this user may not open: the usual message, then one that

@@ -270,6 +270,13 @@ TEST_F(XeldServer, EventStreamsAreBoundedAndIndependent) {
         EXPECT_NE(got.find("event: InputChange\ndata: {\"event\":\"InputChange\",\"Input\":3}"), std::string::npos);
     }
     EXPECT_EQ(getJson("/v1/unit")["unit"]["CurrentFormat"], 3);
+    // The snapshot follows each switch the unit's events report before the event goes out.
+    ASSERT_EQ(sim.panel("pin 9"), "ok");
+    EXPECT_NE(streams[0]->read("\"event\":\"AutomationChange\"", 10000).find("AutomationChange"), std::string::npos);
+    EXPECT_EQ(getJson("/v1/unit")["unit"]["Pin"], 9);
+    metrics = xeld.client()->Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_NE(metrics->body.find("xelor_automation_pin{unit=\"booth1\"} 9"), std::string::npos) << metrics->body;
 
     EXPECT_EQ(xeld.stop(), 0) << xeld.stderrText();
     for (auto& s : streams) {
@@ -312,6 +319,42 @@ TEST_F(XeldServer, RecoversAfterTheLinkDrops) {
     ASSERT_TRUE(health);
     EXPECT_EQ(health->status, 503);
     EXPECT_NE(xeld.stderrText().find("link reconnecting"), std::string::npos);
+}
+
+// A unit that stops answering while a change is on its way: the client hears
+// 502 (never 200, never a hang), and the server takes up the link again once
+// the unit answers.
+TEST_F(XeldServer, ReportsAChangeTheUnitNeverAnswered) {
+    int status = 0;
+    std::string body;
+    // The owner may notice the silence through its own level reading first
+    // (then it is rightly 503); the change is tried again after the recovery.
+    for (int attempt = 0; attempt < 3 && status != 502; ++attempt) {
+        ASSERT_TRUE(xeld.waitForState("connected")) << xeld.stderrText();
+        ASSERT_EQ(::kill(sim.pid(), SIGSTOP), 0);
+        auto r = put("/v1/members/Format.InputTrim?index=3", R"({"value":120})");
+        ::kill(sim.pid(), SIGCONT);
+        ASSERT_TRUE(r);
+        status = r->status;
+        body = r->body;
+    }
+    EXPECT_EQ(status, 502) << body;
+    EXPECT_NE(json::parse(body, nullptr, false).value("error", "").find("refused or dropped"), std::string::npos)
+        << body;
+    EXPECT_NE(xeld.stderrText().find("(502)"), std::string::npos) << xeld.stderrText();
+    // The lost exchange is a link failure too: the change goes through once
+    // the server has taken up the link again.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    json unit;
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        unit = getJson("/v1/unit");
+    } while (!(unit.is_object() && unit["reconnects"] >= 1 && unit["state"] == "connected") &&
+             std::chrono::steady_clock::now() < until);
+    ASSERT_EQ(unit["state"], "connected") << xeld.stderrText();
+    auto r = put("/v1/members/Format.InputTrim?index=3", R"({"value":120})");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << r->body;
 }
 
 // A unit answering garbage or resetting never takes the server down.

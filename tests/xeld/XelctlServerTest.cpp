@@ -2,8 +2,16 @@
 // direct runs made first on the same unit (it takes one host at a time).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/support/CoreRegistration.h"
 #include "tests/xelctl/XelctlRun.h"
@@ -35,6 +43,8 @@ TEST(XelctlServer, MatchesTheDirectPath) {
         {{"get", "Xel.Mute"}, {}},
         {{"get", "Format.Nothing"}, {}},
         {{"set", "Format.InputTrim", "2", "high"}, {}},
+        {{"call", "Format.GetTrimsAndDelays", "2"}, {}},
+        {{"--json", "call", "format.gettrimsanddelays", "2"}, {}},
         {{"--json", "setip", "10.0.0.9", "255.255.255.0", "10.0.0.1"}, {}},
     };
     // setip resets the unit: it goes last, and the direct save goes before it.
@@ -76,7 +86,7 @@ TEST(XelctlServer, MatchesTheDirectPath) {
     EXPECT_EQ(load.exitCode, 3) << load.describe();
     const XelctlResult call = runXelctl({"--server", url, "call", "Format.GetTrimsAndDelays", "2"});
     EXPECT_EQ(call.exitCode, 0) << call.describe();
-    EXPECT_EQ(call.out.substr(0, 3), "0\n0") << call.describe();  // the loaded setup's trims
+    EXPECT_EQ(call.out.substr(0, 24), "InputTrim 0\nOutputTrim 0") << call.describe();  // the loaded setup's
 
     const XelctlResult watch = runXelctl({"--server", url, "--json", "watch", "--seconds", "2"});
     EXPECT_EQ(watch.exitCode, 0) << watch.describe();
@@ -97,3 +107,69 @@ TEST(XelctlServer, MatchesTheDirectPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// A loopback listener that answers every connection with `reply` once the
+// request's head has arrived, then closes: a server that is not xeld.
+class FakeServer {
+public:
+    explicit FakeServer(std::vector<std::string> replies) : replies_(std::move(replies)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(fd_, 4), 0);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            for (const std::string& reply : replies_) {
+                const int c = ::accept(fd_, nullptr, nullptr);
+                if (c < 0) return;
+                std::string head;
+                char b[1024];
+                while (head.find("\r\n\r\n") == std::string::npos) {
+                    const ssize_t n = ::recv(c, b, sizeof b, 0);
+                    if (n <= 0) break;
+                    head.append(b, static_cast<size_t>(n));
+                }
+                (void)!::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+                ::close(c);
+            }
+        });
+    }
+    ~FakeServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        ::close(fd_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    std::vector<std::string> replies_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace
+
+// Whatever answers at the URL, xelctl ends with the unit's exit code and says
+// what it met, never a crash or a JSON error of its own.
+TEST(XelctlServer, FailsCleanlyOnAServerThatIsNotXeld) {
+    FakeServer fake({"SSH-2.0-OpenSSH\r\n\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+                     "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n{\"value\":", "HTTP/1.1 200 OK\r\n\r\n[1,2]"});
+    const std::pair<const char*, const char*> expected[] = {{"get", "not an HTTP answer"},
+                                                            {"get", "not xeld's JSON"},
+                                                            {"get", "closed the connection"},
+                                                            {"query", "not xeld's JSON"}};
+    for (const auto& [command, why] : expected) {
+        std::vector<std::string> args = {"--server", fake.url(), command};
+        if (std::string(command) == "get") args.push_back("Format.Pin");
+        const XelctlResult r = runXelctl(args);
+        EXPECT_EQ(r.exitCode, 1) << r.describe();
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.describe();
+    }
+}

@@ -1,7 +1,5 @@
 #include "tools/xelctl/Remote.h"
 
-#include <sys/socket.h>
-
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -10,9 +8,8 @@
 #include <memory>
 #include <sstream>
 
-#include <httplib.h>
-
 #include "tools/xelctl/Failure.h"
+#include "tools/xelctl/HttpClient.h"
 #include "tools/xelctl/Interrupt.h"
 #include "tools/xelctl/Text.h"
 
@@ -26,21 +23,23 @@ class Server {
 public:
     explicit Server(const ServerOptions& o) : url_(o.url) {
         if (o.url.rfind("unix:", 0) == 0 && o.url.size() > 5) {
-            client_ = std::make_unique<httplib::Client>(o.url.substr(5));
-            client_->set_address_family(AF_UNIX);
+            client_ = std::make_unique<HttpClient>("", 0, o.url.substr(5));
             host_ = "localhost";
         } else if (o.url.rfind("http://", 0) == 0 && o.url.size() > 7) {
             std::string hostPort = o.url.substr(7);
             while (!hostPort.empty() && hostPort.back() == '/') hostPort.pop_back();
             const size_t colon = hostPort.rfind(':');
-            if (colon == std::string::npos) usageError("--server takes http://HOST:PORT or unix:PATH, not \"" + o.url + "\"");
-            client_ = std::make_unique<httplib::Client>(hostPort.substr(0, colon), std::stoi(hostPort.substr(colon + 1)));
+            const auto port = colon == std::string::npos ? std::nullopt : parseInteger(hostPort.substr(colon + 1), 1, 65535);
+            if (!port) usageError("--server takes http://HOST:PORT or unix:PATH, not \"" + o.url + "\"");
+            std::string host = hostPort.substr(0, colon);
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+            client_ = std::make_unique<HttpClient>(host, static_cast<int>(*port));
             host_ = hostPort;
         } else {
             usageError("--server takes http://HOST:PORT or unix:PATH, not \"" + o.url + "\"");
         }
-        client_->set_connection_timeout(5);
-        client_->set_read_timeout(30);
+        client_->setConnectTimeoutMs(5000);
+        client_->setReadTimeoutMs(30000);
         if (!o.tokenFile.empty()) {
             std::ifstream in(o.tokenFile);
             if (!in) fail(kExitFile, "cannot read the token file " + o.tokenFile);
@@ -49,40 +48,45 @@ public:
         }
     }
 
-    httplib::Headers headers() const {
-        httplib::Headers h{{"Host", host_}};
-        if (!token_.empty()) h.emplace("Authorization", "Bearer " + token_);
+    HttpClient::Headers headers() const {
+        HttpClient::Headers h{{"Host", host_}};
+        if (!token_.empty()) h.emplace_back("Authorization", "Bearer " + token_);
         return h;
     }
-    httplib::Client& client() { return *client_; }
+    HttpClient& client() { return *client_; }
 
     // The response of a finished request, or the failure the operator hears.
-    const httplib::Response& check(const httplib::Result& r, const std::string& what) {
-        if (!r) fail(kExitUnit, "cannot reach xeld at " + url_ + " (" + httplib::to_string(r.error()) + ")");
-        if (r->status == 200) return *r;
-        const ojson body = ojson::parse(r->body, nullptr, false);
+    const HttpResponse& check(const HttpResult& r, const std::string& what) {
+        if (!r.response) fail(kExitUnit, "cannot reach xeld at " + url_ + " (" + r.error + ")");
+        if (r.response->status == 200) return *r.response;
+        const ojson body = ojson::parse(r.response->body, nullptr, false);
         const std::string why = body.is_object() && body.contains("error") && body["error"].is_string()
                                     ? body["error"].get<std::string>()
-                                    : "status " + std::to_string(r->status);
-        const int s = r->status;
+                                    : "status " + std::to_string(r.response->status);
+        const int s = r.response->status;
         if (s == 502 || s == 503 || s == 504) fail(kExitUnit, what + ": " + why);
         fail(kExitUsage, what + ": " + why);
     }
 
-    ojson getJson(const std::string& path, const std::string& what) {
-        return ojson::parse(check(client_->Get(path, headers()), what).body, nullptr, false);
-    }
+    HttpResult get(const std::string& path) { return client_->request("GET", path, headers()); }
+    ojson getJson(const std::string& path, const std::string& what) { return object(check(get(path), what), what); }
     ojson send(const std::string& method, const std::string& path, const std::string& body, const std::string& type,
                const std::string& what) {
-        auto r = method == "PUT" ? client_->Put(path, headers(), body, type) : client_->Post(path, headers(), body, type);
-        return ojson::parse(check(r, what).body, nullptr, false);
+        return object(check(client_->request(method, path, headers(), body, type), what), what);
     }
 
 private:
+    // Every answer of the API is a JSON object; anything else is not xeld.
+    static ojson object(const HttpResponse& r, const std::string& what) {
+        ojson j = ojson::parse(r.body, nullptr, false);
+        if (!j.is_object()) fail(kExitUnit, what + ": the server's answer is not xeld's JSON");
+        return j;
+    }
+
     std::string url_;
     std::string host_;
     std::string token_;
-    std::unique_ptr<httplib::Client> client_;
+    std::unique_ptr<HttpClient> client_;
 };
 
 std::string encoded(const std::string& text) {
@@ -122,11 +126,12 @@ std::string memberPath(const std::string& name, const std::string* index) {
 
 void get(Context& ctx, Server& s, const Args& a) {
     const ojson r = s.getJson(memberPath(a[0], a.size() > 1 ? &a[1] : nullptr), "get " + a[0]);
-    if (!ctx.options.json) return ctx.line(jsonText(r["value"]));
+    const ojson value = r.value("value", ojson());
+    if (!ctx.options.json) return ctx.line(jsonText(value));
     ojson j;
     j["name"] = a[0];
     if (a.size() > 1) j["index"] = argJson(a[1]);
-    j["value"] = r["value"];
+    j["value"] = value;
     ctx.print(j);
 }
 
@@ -134,7 +139,7 @@ void set(Context&, Server& s, const Args& a) {
     const std::string* index = a.size() > 2 ? &a[1] : nullptr;
     const std::string path = memberPath(a[0], index);
     // The value's type is the one the unit's member holds now.
-    const ojson current = s.getJson(path, "set " + a[0])["value"];
+    const ojson current = s.getJson(path, "set " + a[0]).value("value", ojson());
     const std::string& text = a.back();
     ojson value;
     if (current.is_boolean()) {
@@ -156,21 +161,25 @@ void call(Context& ctx, Server& s, const Args& a) {
     for (size_t i = 1; i < a.size(); ++i) args.push_back(argJson(a[i]));
     const ojson r = s.send("POST", "/v1/calls/" + encoded(a[0]), ojson{{"args", args}}.dump(),
                            "application/json", "call " + a[0]);
+    const ojson out = r.is_object() ? r.value("out", ojson()) : ojson();
+    const ojson names = r.is_object() ? r.value("out_names", ojson()) : ojson();
+    if (!out.is_array() || !names.is_array() || names.size() != out.size())
+        fail(kExitUnit, "call " + a[0] + ": xeld answered without the out-values' names");
     if (ctx.options.json) {
         ojson j;
-        j["name"] = a[0];
-        if (!r["result"].is_null()) j["result"] = r["result"];
-        j["out"] = r["out"];
+        j["name"] = r.value("name", a[0]);
+        if (!r.value("result", ojson()).is_null()) j["result"] = r["result"];
+        for (size_t i = 0; i < out.size(); ++i) j[jsonText(names[i])] = out[i];
         return ctx.print(j);
     }
-    if (!r["result"].is_null()) ctx.line(jsonText(r["result"]));
-    for (const auto& v : r["out"]) ctx.line(jsonText(v));
+    if (!r.value("result", ojson()).is_null()) ctx.line(jsonText(r["result"]));
+    for (size_t i = 0; i < out.size(); ++i) ctx.line(jsonText(names[i]) + " " + jsonText(out[i]));
 }
 
 void save(Context&, Server& s, const Args& a) {
     const std::string path = absolutePath(a[0]);
-    const httplib::Result result = s.client().Get("/v1/config", s.headers());
-    const httplib::Response& r = s.check(result, "save " + path);
+    const HttpResult result = s.get("/v1/config");
+    const HttpResponse& r = s.check(result, "save " + path);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(r.body.data(), static_cast<std::streamsize>(r.body.size()));
     if (!out.flush()) fail(kExitFile, "cannot write " + path);
@@ -181,8 +190,8 @@ void load(Context&, Server& s, const Args& a) {
     std::ifstream in(path, std::ios::binary);
     if (!in) fail(kExitFile, "cannot read " + path);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    auto r = s.client().Put("/v1/config", s.headers(), bytes, "application/octet-stream");
-    if (r && r->status == 400) fail(kExitFile, path + " is not a configuration file (or cannot be read)");
+    const HttpResult r = s.client().request("PUT", "/v1/config", s.headers(), bytes, "application/octet-stream");
+    if (r.response && r.response->status == 400) fail(kExitFile, path + " is not a configuration file (or cannot be read)");
     s.check(r, "load " + path);
 }
 
@@ -228,7 +237,6 @@ void watch(Context& ctx, Server& s, const Args& a) {
     InterruptWatch interrupt;
     std::string buffer;
     bool failed = false;
-    s.client().set_read_timeout(1);
     auto onData = [&](const char* data, size_t n) {
         buffer.append(data, n);
         for (size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
@@ -261,18 +269,18 @@ void watch(Context& ctx, Server& s, const Args& a) {
         }
         return !interrupt.fired() && Clock::now() < deadline;
     };
-    // A read time-out only means a quiet second: go on until the end.
-    while (!failed && !interrupt.fired() && Clock::now() < deadline) {
-        auto r = s.client().Get("/v1/events", s.headers(), onData);
-        if (failed || interrupt.fired() || Clock::now() >= deadline) break;
-        if (r && r->status != 200) s.check(r, "watch");
-        if (!r && r.error() != httplib::Error::Read && r.error() != httplib::Error::Canceled) s.check(r, "watch");
+    // A quiet second only means the unit had nothing to say: go on until the end.
+    auto goOn = [&] { return !interrupt.fired() && Clock::now() < deadline; };
+    while (!failed && goOn()) {
+        const HttpResult r = s.client().request("GET", "/v1/events", s.headers(), {}, {}, onData, goOn);
+        if (failed || !goOn()) break;
+        if (!r.stopped) s.check(r, "watch");
     }
     if (failed) fail(kExitUnit, "the link to the unit failed");
 }
 
 void query(Context& ctx, Server& s, const Args&) {
-    const ojson unit = s.getJson("/v1/unit", "query")["unit"];
+    const ojson unit = s.getJson("/v1/unit", "query").value("unit", ojson());
     if (!unit.is_object()) fail(kExitUnit, "xeld has not read the unit's settings yet (it is not connected)");
     printQuery(ctx, unit);
 }

@@ -274,6 +274,27 @@ void Owner::refreshUnit() {
     }
 }
 
+// The switches the unit's own events change (input, automation pin, film
+// mode) and the mute, read from the core's objects: no unit exchange and no
+// configuration file, so an event is not held up by a whole refresh. The
+// formats' settings change only through requests, which refresh everything.
+void Owner::refreshSwitches() {
+    if (!current_.unit.is_object()) return refreshUnit();
+    static const std::pair<const char*, const char16_t*> kSwitches[] = {
+        {"Format", u"CurrentFormat"}, {"Format", u"Pin"}, {"Format", u"Film"}, {"Xel", u"Mute"}};
+    for (const auto& [object, name] : kSwitches) {
+        IDispatch* target = session_->object(object);
+        const DISPID id = xelctl::idOfName(target, name);
+        std::vector<Variant> none;
+        Variant value;
+        if (id == DISPID_UNKNOWN || xelctl::invoke(target, id, DISPATCH_PROPERTYGET, none, value.put()) != S_OK) {
+            refreshUnit();
+            return;
+        }
+        current_.unit[std::string(name, name + std::char_traits<char16_t>::length(name))] = xelctl::valueJson(value);
+    }
+}
+
 void Owner::readLevels() {
     const auto& vu = session_->members("VU");
     const MemberInfo* rl = nullptr;
@@ -413,7 +434,7 @@ void Owner::run() {
         const bool changed = std::any_of(received.begin(), received.end(),
                                          [](const auto& e) { return e.id != xel::DISPID_CommFail; });
         if (changed && current_.state == LinkState::Connected) {
-            refreshUnit();
+            refreshSwitches();
             publish();
         }
         for (const xelctl::ReceivedEvent& e : received) {
@@ -559,8 +580,14 @@ Reply Owner::callMember(const std::string& name, const nlohmann::json& given) {
         Reply reply;
         reply.body["result"] = r.member->resultType == VT_VOID ? nlohmann::ordered_json(nullptr) : xelctl::valueJson(result);
         reply.body["out"] = nlohmann::ordered_json::array();
-        for (size_t i = 0; i < params.size(); ++i)
-            if (params[i].out) reply.body["out"].push_back(xelctl::valueJson(slots[i]));
+        // The names beside the values, so a client prints what direct use prints.
+        reply.body["out_names"] = nlohmann::ordered_json::array();
+        reply.body["name"] = full;
+        for (size_t i = 0; i < params.size(); ++i) {
+            if (!params[i].out) continue;
+            reply.body["out"].push_back(xelctl::valueJson(slots[i]));
+            reply.body["out_names"].push_back(params[i].name);
+        }
         return reply;
     });
 }

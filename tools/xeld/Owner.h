@@ -95,6 +95,7 @@ private:
     void commFailed();
     void setState(LinkState s);
     void refreshUnit();
+    void refreshSwitches();
     void readLevels();
     void publish();
 

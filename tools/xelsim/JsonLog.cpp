@@ -28,6 +28,14 @@ std::string hexByte(std::uint8_t b) {
     return {digits[b >> 4], digits[b & 0xF]};
 }
 
+// The machine's monotonic clock in ms, the clock every local process shares, so
+// a benchmark can set a frame beside what it saw itself.
+double monotonicMs() {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<double>(us.count()) / 1000.0;
+}
+
 }  // namespace
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -70,6 +78,7 @@ void JsonLog::received(const Frame& frame, Verdict verdict) {
     if (!file_) return;
     nlohmann::json j;
     j["t"] = elapsedMs();
+    j["mono"] = monotonicMs();
     j["dir"] = "rx";
     j["bytes"] = hexBytes(frame.bytes());
     j["text"] = latin1(frame.text);
@@ -84,6 +93,7 @@ void JsonLog::sent(const std::string& bytes, const std::vector<std::string>& fau
     if (!file_) return;
     nlohmann::json j;
     j["t"] = elapsedMs();
+    j["mono"] = monotonicMs();
     j["dir"] = "tx";
     j["bytes"] = hexBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     j["text"] = latin1(bytes);
