@@ -174,7 +174,12 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
             [&hub, client](size_t, httplib::DataSink& sink) {
                 bool ended = false;
                 const auto frame = hub.next(*client, kStreamWaitMs, ended);
-                if (ended) return false;
+                // An ended stream is closed with its last chunk, so a browser
+                // reads a clean end and reconnects rather than reporting an error.
+                if (ended) {
+                    sink.done();
+                    return true;
+                }
                 // A comment line when idle finds a peer that has gone.
                 const std::string out = frame ? *frame : std::string(":\n\n");
                 return sink.write(out.data(), out.size());
