@@ -6,6 +6,8 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include "tools/xeld/WebPanel.h"
+
 namespace xeld {
 
 namespace {
@@ -33,6 +35,11 @@ std::string text(const nlohmann::ordered_json& unit, const char* key) {
     if (!unit.is_object() || !unit.contains(key) || !unit[key].is_string()) return "";
     return unit[key].get<std::string>();
 }
+
+// The page runs only its own files and talks only to this server.
+const char kPageSecurityPolicy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 const char* const kChannels[] = {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
 
@@ -104,6 +111,23 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         if (res.status == 405) why = "method not allowed here";
         res.set_content(nlohmann::json{{"error", why}}.dump() + "\n", "application/json");
     });
+
+    // The web panel is public like every read; its changes need the token.
+    for (const WebFile& file : webFiles()) {
+        // Routes are patterns: a dot in a file name must match only a dot.
+        std::string route = file.path == "/index.html" ? "/" : "";
+        for (const char c : route.empty() ? file.path : std::string_view()) {
+            if (c == '.') route += '\\';
+            route += c;
+        }
+        server.Get(route, [file](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Cache-Control", "no-cache");
+            res.set_header("Content-Security-Policy", kPageSecurityPolicy);
+            res.set_header("X-Content-Type-Options", "nosniff");
+            res.set_header("Referrer-Policy", "no-referrer");
+            res.set_content(file.body.data(), file.body.size(), std::string(file.type));
+        });
+    }
 
     server.Get("/healthz", [&owner](const httplib::Request&, httplib::Response& res) {
         const bool up = owner.snapshot()->state == LinkState::Connected;
