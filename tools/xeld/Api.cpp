@@ -6,6 +6,8 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <mutex>
+
 #include "tools/xeld/WebPanel.h"
 
 namespace xeld {
@@ -13,6 +15,10 @@ namespace xeld {
 namespace {
 
 constexpr int kStreamWaitMs = 1000;
+
+// The HTTP library writes a stream's last chunk through a buffer that all
+// connections share: streams ending together take turns.
+std::mutex streamEndMutex;
 
 void send(httplib::Response& res, const Reply& r) {
     res.status = r.status;
@@ -201,6 +207,7 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
                 // An ended stream is closed with its last chunk, so a browser
                 // reads a clean end and reconnects rather than reporting an error.
                 if (ended) {
+                    std::lock_guard lock(streamEndMutex);
                     sink.done();
                     return true;
                 }
