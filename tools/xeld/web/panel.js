@@ -108,15 +108,19 @@ function showBanner() {
     : linkState.charAt(0).toUpperCase() + linkState.slice(1);
   if (!down) return;
   view.bannerText.textContent = LINK_TEXT[linkState] || LINK_TEXT.connecting;
-  view.bannerAge.textContent = lostAt === null ? '' : `(${linkState === 'unreachable' ? 'unreachable' : 'link lost'} for ${ago(Date.now() - lostAt)})`;
+  const how = { unreachable: 'unreachable', reconnecting: 'link lost', connecting: 'trying' }[linkState] || 'down';
+  view.bannerAge.textContent = lostAt === null ? '' : `(${how} for ${ago(Date.now() - lostAt)})`;
 }
 
+// `sinceMs`: when the server saw the state change; a page opened while the
+// link is down counts from there (never from a time ahead of this clock).
 function setLink(state, sinceMs) {
-  if (state !== 'connected' && linkState === 'connected') lostAt = Date.now();
-  if (state !== 'connected' && lostAt === null && state !== 'connecting')
-    lostAt = Math.min(Date.now(), Number.isFinite(sinceMs) ? sinceMs : Date.now());
-  if (state === 'unreachable' && lostAt === null) lostAt = Date.now();
+  const now = Date.now();
+  const serverSince = Math.min(now, Number.isFinite(sinceMs) ? sinceMs : now);
   if (state === 'connected') lostAt = null;
+  else if (state === 'unreachable') lostAt = linkState === 'unreachable' ? lostAt : now;
+  else if (linkState === 'connected') lostAt = now;
+  else if (lostAt === null || linkState === 'unreachable') lostAt = serverSince;
   linkState = state;
   showBanner();
   showControls();
@@ -235,6 +239,7 @@ async function change(member, value, what, shown, button) {
   showChange('pending', `${what}: pending…`);
   const headers = { 'Content-Type': 'application/json' };
   if (token() !== '') headers.Authorization = `Bearer ${token()}`;
+  let outcome;
   try {
     const r = await fetch(`/v1/members/${member}`, {
       method: 'PUT', headers, body: JSON.stringify({ value }), cache: 'no-store',
@@ -247,19 +252,20 @@ async function change(member, value, what, shown, button) {
     }
     if (!r.ok) {
       const why = body && typeof body.error === 'string' ? body.error : `HTTP ${r.status}`;
-      showChange('refused', `${what}: refused – ${why}`);
+      outcome = ['refused', `${what}: refused – ${why}`];
     } else if (!body || body.value !== value) {
-      showChange('refused', `${what}: refused – the unit reports ${body ? shown(body.value) : 'nothing'}`);
+      outcome = ['refused', `${what}: refused – the unit reports ${body ? shown(body.value) : 'nothing'}`];
     } else {
-      showChange('confirmed', `${what}: confirmed`);
+      outcome = ['confirmed', `${what}: confirmed`];
     }
   } catch (e) {
-    showChange('refused', `${what}: refused – server not reachable`);
-  } finally {
-    busy = false;
-    button.classList.remove('pending');
-    await loadUnit();
+    outcome = ['refused', `${what}: refused – server not reachable`];
   }
+  busy = false;
+  button.classList.remove('pending');
+  // The page shows the unit as it now is before it says how the change went.
+  await loadUnit();
+  showChange(...outcome);
 }
 
 function formatName(i) {
