@@ -275,6 +275,7 @@ def main():
         xeld = Xeld(address, port, '--token-file', token_file)
         wait_for('the page back after the restart', lambda: page.banner() is None and page.visible('token-form'), 15)
         assert not page.visible('controls') and not any(f[2] for f in page.formats()), page.formats()
+        page.shoot('token', 390)
         host = {'Host': f'127.0.0.1:{port}', 'Content-Type': 'application/json'}
         assert xeld.request('PUT', '/v1/members/Xel.Mute', {'value': True}, host)[0] == 401
         assert json.loads(sim.panel('dump'))['muted'] is False

@@ -119,7 +119,11 @@ function setLink(state, sinceMs) {
   const serverSince = Math.min(now, Number.isFinite(sinceMs) ? sinceMs : now);
   if (state === 'connected') lostAt = null;
   else if (state === 'unreachable') lostAt = linkState === 'unreachable' ? lostAt : now;
-  else if (linkState === 'connected') lostAt = now;
+  else if (linkState === 'connected') {
+    lostAt = now;
+    // The last change's outcome belongs to the link that was lost.
+    if (!busy) showChange('idle', '');
+  }
   else if (lostAt === null || linkState === 'unreachable') lostAt = serverSince;
   linkState = state;
   showBanner();
