@@ -278,6 +278,7 @@ def main():
         page.shoot('token', 390)
         host = {'Host': f'127.0.0.1:{port}', 'Content-Type': 'application/json'}
         assert xeld.request('PUT', '/v1/members/Xel.Mute', {'value': True}, host)[0] == 401
+        assert xeld.request('GET', '/')[0] == 200, 'the page itself needs no token'
         assert json.loads(sim.panel('dump'))['muted'] is False
         # Requests cut by the restart itself are the browser's notes, not the page's errors.
         noise = [m for m in page.severe_log() if not re.search(r'/v1/\S+ - Failed to load resource: net::ERR_', m)]

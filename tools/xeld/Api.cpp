@@ -121,11 +121,12 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
     // The web panel is public like every read; its changes need the token.
     for (const WebFile& file : webFiles()) {
         // Routes are patterns: a dot in a file name must match only a dot.
-        std::string route = file.path == "/index.html" ? "/" : "";
-        for (const char c : route.empty() ? file.path : std::string_view()) {
+        std::string route;
+        for (const char c : file.path) {
             if (c == '.') route += '\\';
             route += c;
         }
+        if (file.path == "/index.html") route = "/";
         server.Get(route, [file](const httplib::Request&, httplib::Response& res) {
             res.set_header("Cache-Control", "no-cache");
             res.set_header("Content-Security-Policy", kPageSecurityPolicy);
