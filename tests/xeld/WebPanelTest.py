@@ -148,7 +148,9 @@ def browser():
     if os.geteuid() == 0:
         opts.add_argument('--no-sandbox')
     opts.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=opts)
+    # A package build's HOME may not be writable; the browser keeps its files here.
+    service = Service(CHROMEDRIVER, env=dict(os.environ, HOME=scratch.name))
+    return webdriver.Chrome(service=service, options=opts)
 
 
 class Page:
