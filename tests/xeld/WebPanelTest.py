@@ -199,6 +199,7 @@ class Page:
 
 
 def main():
+    from selenium.webdriver.common.keys import Keys
     os.makedirs(SHOTS, exist_ok=True)
     if subprocess.run([REGSVR, CORE], env=env, capture_output=True).returncode != 0:
         fail('regsvr could not register the core')
@@ -289,8 +290,7 @@ def main():
         # A wrong token: the change is refused in the server's words, never
         # taken for done; the right one then goes through.
         def give_token(token):
-            driver.find_element('id', 'token').send_keys(token)
-            driver.find_element('id', 'token-use').click()
+            driver.find_element('id', 'token').send_keys(token, Keys.ENTER)
             wait_for('the controls after the token', lambda: page.visible('controls') and all(f[2] for f in page.formats()))
 
         give_token('guess')
@@ -300,7 +300,7 @@ def main():
         driver.find_element('id', 'token-forget').click()
         wait_for('the controls withheld again', lambda: not page.visible('controls'))
         give_token('s3cret-booth')
-        driver.find_element('id', 'mute-button').click()
+        driver.find_element('id', 'mute-button').send_keys(Keys.ENTER)  # from the keyboard
         wait_for('mute confirmed', lambda: page.text('change') == 'Mute: confirmed' and page.text('mute') == 'Muted')
         assert json.loads(sim.panel('dump'))['muted'] is True
         noise = [m for m in page.severe_log() if '401 (Unauthorized)' not in m]
