@@ -34,6 +34,9 @@ os.makedirs(env['XDG_CONFIG_HOME'])
 os.makedirs(env['XELOR_SYSTEM_ROOT'])
 
 
+STARTED = []  # every process started here, ended at exit whatever happened
+
+
 def fail(why):
     raise AssertionError(why)
 
@@ -79,6 +82,7 @@ class Xelsim:
         self.proc = subprocess.Popen(
             [XELSIM, '--tcp', f'{address}:{UNIT_PORT}', '--seed', '7', '--log', self.log_path],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
+        STARTED.append(self.proc)
         line = self.line(5)
         if not line.startswith('xelsim: listening on'):
             fail(f'xelsim did not start: {line!r}')
@@ -112,6 +116,7 @@ class Xeld:
         self.proc = subprocess.Popen(
             [XELD, '--address', address, '--listen', f'127.0.0.1:{port}', '--retry-max', '1',
              '--ex-threshold', '25', *args], stdout=subprocess.DEVNULL, stderr=self.err, env=env)
+        STARTED.append(self.proc)
         wait_for('xeld serving', lambda: self.request('GET', '/v1/unit')[0] == 200)
         wait_for('xeld connected to xelsim', lambda: self.request('GET', '/v1/unit')[1].get('state') == 'connected',
                  15)
@@ -324,4 +329,9 @@ if __name__ == '__main__':
     except AssertionError as e:
         print(f'FAILED: {e}', file=sys.stderr)
         raise
+    finally:
+        for proc in STARTED:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
     print('web panel: all checks passed')
