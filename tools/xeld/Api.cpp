@@ -6,11 +6,19 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <mutex>
+
+#include "tools/xeld/WebPanel.h"
+
 namespace xeld {
 
 namespace {
 
 constexpr int kStreamWaitMs = 1000;
+
+// The HTTP library writes a stream's last chunk through a buffer that all
+// connections share: streams ending together take turns.
+std::mutex streamEndMutex;
 
 void send(httplib::Response& res, const Reply& r) {
     res.status = r.status;
@@ -33,6 +41,11 @@ std::string text(const nlohmann::ordered_json& unit, const char* key) {
     if (!unit.is_object() || !unit.contains(key) || !unit[key].is_string()) return "";
     return unit[key].get<std::string>();
 }
+
+// The page runs only its own files and talks only to this server.
+const char kPageSecurityPolicy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 const char* const kChannels[] = {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
 
@@ -105,6 +118,24 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         res.set_content(nlohmann::json{{"error", why}}.dump() + "\n", "application/json");
     });
 
+    // The web panel is public like every read; its changes need the token.
+    for (const WebFile& file : webFiles()) {
+        // Routes are patterns: a dot in a file name must match only a dot.
+        std::string route;
+        for (const char c : file.path) {
+            if (c == '.') route += '\\';
+            route += c;
+        }
+        if (file.path == "/index.html") route = "/";
+        server.Get(route, [file](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Cache-Control", "no-cache");
+            res.set_header("Content-Security-Policy", kPageSecurityPolicy);
+            res.set_header("X-Content-Type-Options", "nosniff");
+            res.set_header("Referrer-Policy", "no-referrer");
+            res.set_content(file.body.data(), file.body.size(), std::string(file.type));
+        });
+    }
+
     server.Get("/healthz", [&owner](const httplib::Request&, httplib::Response& res) {
         const bool up = owner.snapshot()->state == LinkState::Connected;
         res.status = up ? 200 : 503;
@@ -174,7 +205,13 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
             [&hub, client](size_t, httplib::DataSink& sink) {
                 bool ended = false;
                 const auto frame = hub.next(*client, kStreamWaitMs, ended);
-                if (ended) return false;
+                // An ended stream is closed with its last chunk, so a browser
+                // reads a clean end and reconnects rather than reporting an error.
+                if (ended) {
+                    std::lock_guard lock(streamEndMutex);
+                    sink.done();
+                    return true;
+                }
                 // A comment line when idle finds a peer that has gone.
                 const std::string out = frame ? *frame : std::string(":\n\n");
                 return sink.write(out.data(), out.size());
