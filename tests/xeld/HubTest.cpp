@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/xeld/Hub.h"
+#include "tools/xeld/Request.h"
 
 namespace {
 
@@ -35,3 +36,36 @@ TEST(XeldHub, DropsAFullClientAndKeepsTheOthers) {
 }
 
 }  // namespace
+
+// The Host rule against a page elsewhere driving the server through a name it
+// controls, and the names a technician's browser really sends.
+TEST(XeldRequest, AChangeNamesTheServerByItsAddress) {
+    struct Case {
+        const char* host;
+        const char* listen;
+        bool allowed;
+    } cases[] = {
+        {"127.0.0.1:8710", "127.0.0.1:8710", true},
+        {"localhost:8710", "127.0.0.1:8710", true},
+        {"LOCALHOST:8710", "[::1]:8710", true},
+        {"localhost:8711", "127.0.0.1:8710", false},
+        {"evil.example:8710", "127.0.0.1:8710", false},
+        {"10.0.0.5:8710", "127.0.0.1:8710", false},
+        // Every interface: any address literal on the port, never a name.
+        {"192.168.1.20:8710", "0.0.0.0:8710", true},
+        {"[fe80::1]:8710", "[::]:8710", true},
+        {"localhost:8710", "0.0.0.0:8710", true},
+        {"192.168.1.20:80", "0.0.0.0:8710", false},
+        {"192.168.1.20", "0.0.0.0:8710", false},
+        {"booth.example:8710", "0.0.0.0:8710", false},
+        {"999.1.1.1:8710", "0.0.0.0:8710", false},
+        {"[::1:8710", "[::]:8710", false},
+        {"", "0.0.0.0:8710", false},
+        // A named listen address is matched as it stands.
+        {"booth.example:8710", "booth.example:8710", true},
+        {"192.168.1.20:8710", "192.168.1.20:8710", true},
+        {"192.168.1.21:8710", "192.168.1.20:8710", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(xeld::hostAllowed(c.host, c.listen), c.allowed) << c.host << " on " << c.listen;
+}

@@ -1,5 +1,6 @@
 #include "tools/xeld/Request.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include "tools/xelctl/Failure.h"
@@ -20,7 +21,36 @@ std::string mediaType(std::string t) {
     return t;
 }
 
+// HOST:PORT split at the last colon; an IPv6 host keeps its brackets.
+std::pair<std::string, std::string> hostAndPort(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || text.find(']', colon) != std::string::npos) return {text, ""};
+    return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
+bool isAddressLiteral(const std::string& host) {
+    unsigned char buffer[16];
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), buffer) == 1;
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1;
+}
+
 }  // namespace
+
+bool hostAllowed(const std::string& host, const std::string& listen) {
+    if (sameText(host, listen)) return true;
+    // A server on every interface has no one name to ask for. A page can only
+    // borrow the server's address through a name it controls (rebinding), so
+    // an address typed as such, on the server's port, is as safe as the listen
+    // address itself; so is "localhost", which browsers never look up.
+    const auto [listenHost, listenPort] = hostAndPort(listen);
+    const auto [name, port] = hostAndPort(host);
+    if (port != listenPort || port.empty()) return false;
+    const bool everyInterface = listenHost == "0.0.0.0" || listenHost == "[::]";
+    const bool loopback = listenHost == "127.0.0.1" || listenHost == "[::1]";
+    if (sameText(name, "localhost")) return everyInterface || loopback;
+    return everyInterface && isAddressLiteral(name);
+}
 
 std::string RequestHead::header(const std::string& name) const {
     for (const auto& [k, v] : headers)
@@ -46,7 +76,7 @@ std::optional<Refusal> checkRequest(const RequestHead& head, const ApiSettings& 
         if (auth.compare(0, prefix.size(), prefix) != 0 || !tokenMatches(auth.substr(prefix.size()), settings.token))
             return Refusal{401, "a change needs the server's token (Authorization: Bearer TOKEN)"};
     }
-    if (!settings.unixSocket && !sameText(head.header("Host"), settings.listen))
+    if (!settings.unixSocket && !hostAllowed(head.header("Host"), settings.listen))
         return Refusal{403, "the Host header must name " + settings.listen};
     const std::string want = head.path == "/v1/config" ? "application/octet-stream" : "application/json";
     if (!sameText(mediaType(head.header("Content-Type")), want)) return Refusal{415, "a change is sent as " + want};

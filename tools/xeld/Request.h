@@ -31,6 +31,11 @@ struct RequestHead {
     std::string header(const std::string& name) const;  // any case; "" when absent
 };
 
+// Whether a change may name `host` in its Host header on a server listening
+// on `listen`: that address itself; "localhost" on a loopback or every-interface
+// listen; on an every-interface listen, any address literal with its port.
+bool hostAllowed(const std::string& host, const std::string& listen);
+
 struct Refusal {
     int status;
     std::string why;
