@@ -42,7 +42,7 @@ start_sim() {
     for n in 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17; do
         : >"$ready"
         chmod 666 "$ready"
-        as_user /usr/bin/xelsim --tcp "127.0.0.$n:10001" --seed 1 </dev/null >"$ready" 2>&1 &
+        (exec_as_user /usr/bin/xelsim --tcp "127.0.0.$n:10001" --seed 1) </dev/null >"$ready" 2>&1 &
         SIM_PID=$!
         i=0
         while [ $i -lt 50 ]; do
