@@ -21,16 +21,6 @@ namespace {
 std::mutex g_coreMutex;
 CXel* g_core = nullptr;
 
-// Which core object's monitor runs on this thread, and whether that object was
-// released here (from inside an event handler). The library is loaded with
-// dlopen and unloaded at CoUninitialize: initial-exec keeps these bytes in the
-// static thread-storage reserve, so no thread holds a dynamic block of a
-// library that is gone (the leak checker at exit walks such blocks).
-[[gnu::tls_model("initial-exec")]] thread_local const CXel* t_monitorOf = nullptr;
-[[gnu::tls_model("initial-exec")]] thread_local bool t_releasedHere = false;
-
-constexpr auto kStopWait = std::chrono::milliseconds(5000);
-
 template <class I>
 HRESULT createByProgId(const char16_t* progId, objrt::ComPtr<I>& out) noexcept {
     CLSID clsid{};
@@ -83,8 +73,6 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 
 }  // namespace
 
-bool coreReleasedOnThisThread() noexcept { return t_releasedHere; }
-
 // A switch goes out on the monitor's next pass, at once. Stored while the
 // monitor is not active on a queried link (the link is down, or it failed and
 // waits for a Query) it never can: the Query that must come first reads the
@@ -116,36 +104,18 @@ HRESULT CXel::finalConstruct() noexcept {
         if (FAILED(hr = createByProgId(u"Xelor.VU", vu_))) return hr;
         if (FAILED(hr = concrete(vu_, vuImpl_))) return hr;
 
-        thread_ = std::thread([this] {
-            t_monitorOf = this;
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            monitor_.run();
-            const bool gone = t_releasedHere;
-            if (!gone) {
-                std::lock_guard lock(doneMutex_);
-                threadDone_ = true;
-                doneChanged_.notify_all();
-            }
-            CoUninitialize();
-            // The final release on this thread kept the library loaded for us.
-            if (gone) objrt::unlockModule(objrt::thisModule());
-        });
+        thread_.start([this] { monitor_.run(); });
         return S_OK;
     });
 }
 
 void CXel::finalRelease() noexcept {
-    if (onMonitorThread()) {
-        // Released from inside an event handler: the thread cannot wait for
-        // itself, so it finishes on its own and touches nothing of this object.
-        signal_.stop();
-        t_releasedHere = true;
-        objrt::lockModule(objrt::thisModule());
-        std::lock_guard lock(threadMutex_);
-        if (thread_.joinable()) thread_.detach();
-    } else {
-        stopMonitor(false);
-    }
+    // Released from inside an event handler, the monitor thread finishes on
+    // its own and touches nothing of this object.
+    if (onMonitorThread())
+        thread_.finalReleaseHere();
+    else
+        thread_.stop(false);
     ledger_.failAll();
     {
         std::lock_guard lock(g_coreMutex);
@@ -175,25 +145,12 @@ void CXel::finalRelease() noexcept {
     for (objrt::ConnectionPoint* point : points_) point->unadviseAll();
 }
 
-bool CXel::onMonitorThread() const noexcept { return t_monitorOf == this; }
-
-void CXel::stopMonitor(bool bounded) noexcept {
-    signal_.stop();
-    std::lock_guard lock(threadMutex_);
-    if (!thread_.joinable()) return;
-    if (bounded) {
-        std::unique_lock done(doneMutex_);
-        if (!doneChanged_.wait_for(done, kStopWait, [&] { return threadDone_; })) return;
-    }
-    thread_.join();
-}
-
 HRESULT CXel::Cleanup() noexcept {
     if (onMonitorThread()) {
         signal_.stop();  // from inside a handler: the thread ends after it returns
         return S_OK;
     }
-    stopMonitor(true);
+    thread_.stop(true);
     ledger_.failAll();
     return S_OK;
 }

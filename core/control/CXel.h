@@ -22,16 +22,15 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <span>
-#include <thread>
 
 #include "core/Concrete.h"
 #include "core/control/FirmwareDownload.h"
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
+#include "core/control/MonitorThread.h"
 #include "core/control/UnitMemory.h"
 #include "core/control/SettleLedger.h"
 #include "core/control/XelTypes.h"
@@ -110,7 +109,7 @@ public:
     void switchStored() noexcept override;
 
 protected:
-    CXel() : monitor_(*this) {}
+    CXel() : monitor_(*this), thread_(signal_) {}
     ~CXel() = default;
 
 private:
@@ -135,8 +134,7 @@ private:
     void queueByte(uint16_t address, LONG value) noexcept;
     Switches storedSwitches() const noexcept;
     SettleTargets settleTargets() const;
-    bool onMonitorThread() const noexcept;
-    void stopMonitor(bool bounded) noexcept;
+    bool onMonitorThread() const noexcept { return thread_.onThisThread(); }
 
     // Raises an event on the monitor thread. False when the core object was
     // released during it (on this thread): the caller must not touch it then.
@@ -182,11 +180,7 @@ private:
     SettleLedger ledger_;
     MonitorSignal signal_;
     Monitor monitor_;
-    std::thread thread_;
-    std::mutex threadMutex_;  // joining the thread
-    std::mutex doneMutex_;
-    std::condition_variable doneChanged_;
-    bool threadDone_ = false;
+    MonitorThread thread_;
     bool ownsSlot_ = false;  // this object is the process's core object
 
     objrt::ConnectionPoint events_{this, DIID__IXelEvents};
@@ -197,7 +191,7 @@ private:
 
 // True once a core object was released on this thread from inside one of its
 // own events (its monitor thread then ends without touching it again).
-bool coreReleasedOnThisThread() noexcept;
+inline bool coreReleasedOnThisThread() noexcept { return MonitorThread::releasedOnThisThread(); }
 
 template <class... A>
 bool CXel::fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept {
