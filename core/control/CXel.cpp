@@ -78,7 +78,7 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 // waits for a Query) it never can: the Query that must come first reads the
 // unit's switch over it, so it is reported like a dropped write.
 void CXel::switchStored() noexcept {
-    if (!sharedCommConnected() || !queryState().queried) droppedWrites_.fetch_add(1);
+    if (!sharedCommConnected() || !query_.state().queried) droppedWrites_.fetch_add(1);
     signal_.wake();
 }
 
@@ -235,33 +235,13 @@ HRESULT CXel::put_Mute(VARIANT_BOOL newVal) noexcept {
 
 // ---- Query ------------------------------------------------------------------------
 
-CXel::QueryState CXel::queryState() const {
-    std::lock_guard lock(queryMutex_);
-    return query_;
-}
-
-void CXel::clearQueried(uint64_t epoch) {
-    std::lock_guard lock(queryMutex_);
-    if (query_.epoch == epoch) query_.queried = false;
-}
-
 HRESULT CXel::Query() noexcept {
-    {
-        std::lock_guard lock(queryMutex_);
-        query_.queried = false;
-        ++query_.epoch;
-        ++query_.running;
-    }
+    query_.begin();
     const HRESULT hr = queryUnit();
-    {
-        std::lock_guard lock(queryMutex_);
-        --query_.running;
-        if (hr == S_OK) {
-            query_.queried = true;
-            ++query_.epoch;
-            query_.switches = storedSwitches();
-        }
-    }
+    if (hr == S_OK)
+        query_.succeeded(storedSwitches());
+    else
+        query_.failed();
     signal_.wake();
     return hr;
 }
@@ -431,7 +411,7 @@ HRESULT CXel::WaitSettled(LONG TimeoutMs, LONG* Result) noexcept {
             droppedWrites_.store(0);
             return S_OK;
         }
-        const QueryState q = queryState();
+        const QueryState q = query_.state();
         if (!q.queried && q.running == 0) return S_OK;  // never queried, or the monitor failed since
         const bool dropped = droppedWrites_.exchange(0) != 0;
         *Result = ledger_.wait(settleTargets(), dropped, std::chrono::milliseconds(TimeoutMs),

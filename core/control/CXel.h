@@ -31,6 +31,7 @@
 #include "core/control/HexImage.h"
 #include "core/control/Monitor.h"
 #include "core/control/MonitorThread.h"
+#include "core/control/QueryEpochs.h"
 #include "core/control/UnitMemory.h"
 #include "core/control/SettleLedger.h"
 #include "core/control/XelTypes.h"
@@ -115,19 +116,6 @@ protected:
 private:
     friend class Monitor;
 
-    // The queried state the monitor works under. The epoch moves at the start
-    // of every Query and again at its success, so the monitor can tell a new
-    // Query from the one it resynced to, and a failure of its own from a Query
-    // that succeeded meanwhile.
-    struct QueryState {
-        bool queried = false;
-        uint64_t epoch = 0;
-        int running = 0;     // Query calls under way
-        Switches switches;   // the format object's switches as the last Query left them
-    };
-    QueryState queryState() const;
-    // Clears the queried flag unless a Query has moved the epoch since.
-    void clearQueried(uint64_t epoch);
     HRESULT queryUnit() noexcept;
 
     // Stores one byte for the monitor; a drop (link down) is remembered.
@@ -165,8 +153,7 @@ private:
     PendingEepromWrites pending_;
     std::atomic<uint32_t> droppedWrites_{0};
 
-    mutable std::mutex queryMutex_;
-    QueryState query_;
+    QueryEpochs query_;
 
     std::mutex downloadMutex_;  // starting a download against its end
     std::atomic<bool> downloadActive_{false};

@@ -103,13 +103,13 @@ Monitor::Outcome Monitor::pass() {
 
     VARIANT_BOOL connected = VARIANT_FALSE;
     core_.comm_->IsConnected(&connected);
-    const CXel::QueryState q = core_.queryState();
+    const QueryState q = core_.query_.state();
     if (connected != VARIANT_TRUE || !q.queried) {
         // Link down (silently: no CommFail) or not queried: nothing is polled
         // until a Query succeeds, and the next active pass resyncs.
         resync_ = true;
         if (connected != VARIANT_TRUE) {
-            core_.clearQueried(q.epoch);
+            core_.query_.clear(q.epoch);
             core_.ledger_.failAll();
         } else if (q.running == 0) {
             core_.ledger_.failAll();
@@ -301,7 +301,7 @@ Monitor::Outcome Monitor::fail(bool runLost) {
     if (runLost || switchesPending()) core_.ledger_.markFailed();
     // Idle until the client's next successful Query (unless one succeeded
     // while this exchange ran); CommFail once for this failure.
-    core_.clearQueried(passEpoch_);
+    core_.query_.clear(passEpoch_);
     core_.ledger_.failAll();
     resync_ = true;
     if (!core_.fire(core_.events_, DISPID_CommFail)) return Outcome::Gone;
@@ -324,7 +324,7 @@ Monitor::Outcome Monitor::downloadStep() {
         // its link is gone as from a failed exchange, once.
         VARIANT_BOOL connected = VARIANT_FALSE;
         core_.comm_->IsConnected(&connected);
-        const CXel::QueryState q = core_.queryState();
+        const QueryState q = core_.query_.state();
         if (q.queried && connected != VARIANT_TRUE) {
             passEpoch_ = q.epoch;
             return fail();
