@@ -343,47 +343,26 @@ HRESULT CXel::ParseHexFile(BSTR Filename) noexcept {
         if (path.empty()) return 1;
         MemoryImagePaths paths;
         if (core::ParseHexFile(path, paths) != 0) return 1;
-        std::lock_guard lock(imageMutex_);
-        images_ = paths;
+        download_.setImages(paths);
         return S_OK;
     });
 }
 
 HRESULT CXel::DownloadToPIC() noexcept {
-    {
-        std::lock_guard lock(downloadMutex_);
-        downloadProgress_.store(0);
-        downloadState_.store(PICDownloadOpening);
-        downloadActive_.store(true);
-    }
+    download_.start();
     signal_.wake();
     return S_OK;
 }
 
-int32_t CXel::downloadStep(int32_t state) noexcept {
-    if (state == PICDownloadOpening) {
-        // The images of the last conversion, taken once for the whole download.
-        std::lock_guard lock(imageMutex_);
-        downloadImages_ = images_;
-    }
-    const int32_t next = download_.step(state, *commImpl_, downloadImages_);
-    downloadProgress_.store(download_.progress(next));
-    return next;
-}
-
 void CXel::endDownload() noexcept {
-    {
-        // A DownloadToPIC that came in meanwhile keeps the download going.
-        std::lock_guard lock(downloadMutex_);
-        const int32_t state = downloadState_.load();
-        if (state == PICDownloadFailed || state == PICDownloadComplete) downloadActive_.store(false);
-    }
+    // A DownloadToPIC that came in meanwhile keeps the download going.
+    download_.end();
     if (commImpl_) commImpl_->CloseBootloader();
 }
 
 HRESULT CXel::get_DownloadProgress(LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;
-    *pVal = downloadActive_.load() ? downloadProgress_.load() : -1;
+    *pVal = download_.reportedProgress();
     return S_OK;
 }
 

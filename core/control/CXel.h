@@ -27,8 +27,7 @@
 #include <span>
 
 #include "core/Concrete.h"
-#include "core/control/FirmwareDownload.h"
-#include "core/control/HexImage.h"
+#include "core/control/DownloadState.h"
 #include "core/control/Monitor.h"
 #include "core/control/MonitorThread.h"
 #include "core/control/QueryEpochs.h"
@@ -129,9 +128,7 @@ private:
     template <class... A>
     bool fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept;
 
-    // One step of a firmware download in `state` (0-3); the next state. The
-    // progress of the state it leads to is kept for DownloadProgress.
-    int32_t downloadStep(int32_t state) noexcept;
+    // The firmware download reached its end: the bootloader's line is closed.
     void endDownload() noexcept;
 
     // Sub-objects, each held through its interface and as its concrete class.
@@ -155,14 +152,7 @@ private:
 
     QueryEpochs query_;
 
-    std::mutex downloadMutex_;  // starting a download against its end
-    std::atomic<bool> downloadActive_{false};
-    std::atomic<int32_t> downloadState_{0};
-    std::atomic<LONG> downloadProgress_{0};
-    std::mutex imageMutex_;
-    MemoryImagePaths images_;           // from the last ParseHexFile
-    MemoryImagePaths downloadImages_;   // the images of the running download (monitor thread)
-    FirmwareDownload download_;         // monitor thread only
+    DownloadState download_;
 
     SettleLedger ledger_;
     MonitorSignal signal_;

@@ -99,7 +99,7 @@ MonitorClock::time_point Monitor::nextLook(Outcome last) const {
 }
 
 Monitor::Outcome Monitor::pass() {
-    if (core_.downloadActive_.load()) return downloadStep();
+    if (core_.download_.active()) return downloadStep();
 
     VARIANT_BOOL connected = VARIANT_FALSE;
     core_.comm_->IsConnected(&connected);
@@ -309,7 +309,7 @@ Monitor::Outcome Monitor::fail(bool runLost) {
 }
 
 Monitor::Outcome Monitor::downloadStep() {
-    const int32_t state = core_.downloadState_.load();
+    const int32_t state = core_.download_.state();
     if (state != seenDownloadState_) {
         seenDownloadState_ = state;
         if (state >= PICDownloadOpening && state <= PICDownloadData &&
@@ -331,14 +331,13 @@ Monitor::Outcome Monitor::downloadStep() {
         }
         return Outcome::Worked;
     }
-    const int32_t next = core_.downloadStep(state);
+    const int32_t next = core_.download_.step(state, *core_.commImpl_);
     // A DownloadToPIC made during the step starts the download over.
-    int32_t expected = state;
-    core_.downloadState_.compare_exchange_strong(expected, next);
+    core_.download_.advance(state, next);
     const auto now = MonitorClock::now();
     if (now - lastProgressEvent_ >= kProgressInterval) {
         lastProgressEvent_ = now;
-        if (!core_.fire(core_.statusEvents_, DISPID_DownloadProgress, core_.downloadProgress_.load()))
+        if (!core_.fire(core_.statusEvents_, DISPID_DownloadProgress, core_.download_.progress()))
             return Outcome::Gone;
     }
     return Outcome::Stepped;
