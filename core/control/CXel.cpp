@@ -272,6 +272,10 @@ HRESULT CXel::queryUnit() noexcept {
     return S_OK;
 }
 
+std::array<PendingEepromWrites*, kPendingTableCount> CXel::pendingTables() noexcept {
+    return {&pending_, &profileImpl_->pending(), &formatImpl_->pending()};
+}
+
 Switches CXel::storedSwitches() const noexcept {
     return Switches{mute_.load(), formatImpl_->film(), formatImpl_->currentFormat(), formatImpl_->pin()};
 }

@@ -56,7 +56,8 @@ class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
              public objrt::ConnectionPointContainer<CXel>,
              public objrt::ProvideClassInfo2<kXelClass>,
-             private CoreNotice {
+             private CoreNotice,
+             private MonitorHost {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
     using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
@@ -113,13 +114,10 @@ protected:
     ~CXel() = default;
 
 private:
-    friend class Monitor;
-
     HRESULT queryUnit() noexcept;
 
     // Stores one byte for the monitor; a drop (link down) is remembered.
     void queueByte(uint16_t address, LONG value) noexcept;
-    Switches storedSwitches() const noexcept;
     SettleTargets settleTargets() const;
     bool onMonitorThread() const noexcept { return thread_.onThisThread(); }
 
@@ -128,8 +126,23 @@ private:
     template <class... A>
     bool fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept;
 
-    // The firmware download reached its end: the bootloader's line is closed.
-    void endDownload() noexcept;
+    // MonitorHost
+    IComm* comm() noexcept override { return comm_.get(); }
+    CComm& connection() noexcept override { return *commImpl_; }
+    CFormat& format() noexcept override { return *formatImpl_; }
+    CVU& levels() noexcept override { return *vuImpl_; }
+    std::array<PendingEepromWrites*, kPendingTableCount> pendingTables() noexcept override;
+    LONG wantedMute() const noexcept override { return mute_.load(); }
+    Switches storedSwitches() const noexcept override;
+    MonitorSignal& signal() noexcept override { return signal_; }
+    SettleLedger& ledger() noexcept override { return ledger_; }
+    QueryEpochs& queries() noexcept override { return query_; }
+    DownloadState& download() noexcept override { return download_; }
+    // Closes the bootloader's line.
+    void endDownload() noexcept override;
+    bool fireEvent(DISPID id) noexcept override { return fire(events_, id); }
+    bool fireEvent(DISPID id, LONG arg) noexcept override { return fire(events_, id, arg); }
+    bool fireStatusEvent(DISPID id, LONG arg) noexcept override { return fire(statusEvents_, id, arg); }
 
     // Sub-objects, each held through its interface and as its concrete class.
     objrt::ComPtr<IComm> comm_;
