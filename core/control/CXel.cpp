@@ -21,16 +21,6 @@ namespace {
 std::mutex g_coreMutex;
 CXel* g_core = nullptr;
 
-// Which core object's monitor runs on this thread, and whether that object was
-// released here (from inside an event handler). The library is loaded with
-// dlopen and unloaded at CoUninitialize: initial-exec keeps these bytes in the
-// static thread-storage reserve, so no thread holds a dynamic block of a
-// library that is gone (the leak checker at exit walks such blocks).
-[[gnu::tls_model("initial-exec")]] thread_local const CXel* t_monitorOf = nullptr;
-[[gnu::tls_model("initial-exec")]] thread_local bool t_releasedHere = false;
-
-constexpr auto kStopWait = std::chrono::milliseconds(5000);
-
 template <class I>
 HRESULT createByProgId(const char16_t* progId, objrt::ComPtr<I>& out) noexcept {
     CLSID clsid{};
@@ -83,14 +73,12 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 
 }  // namespace
 
-bool coreReleasedOnThisThread() noexcept { return t_releasedHere; }
-
 // A switch goes out on the monitor's next pass, at once. Stored while the
 // monitor is not active on a queried link (the link is down, or it failed and
 // waits for a Query) it never can: the Query that must come first reads the
 // unit's switch over it, so it is reported like a dropped write.
 void CXel::switchStored() noexcept {
-    if (!sharedCommConnected() || !queryState().queried) droppedWrites_.fetch_add(1);
+    if (!sharedCommConnected() || !query_.state().queried) droppedWrites_.fetch_add(1);
     signal_.wake();
 }
 
@@ -116,36 +104,18 @@ HRESULT CXel::finalConstruct() noexcept {
         if (FAILED(hr = createByProgId(u"Xelor.VU", vu_))) return hr;
         if (FAILED(hr = concrete(vu_, vuImpl_))) return hr;
 
-        thread_ = std::thread([this] {
-            t_monitorOf = this;
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            monitor_.run();
-            const bool gone = t_releasedHere;
-            if (!gone) {
-                std::lock_guard lock(doneMutex_);
-                threadDone_ = true;
-                doneChanged_.notify_all();
-            }
-            CoUninitialize();
-            // The final release on this thread kept the library loaded for us.
-            if (gone) objrt::unlockModule(objrt::thisModule());
-        });
+        thread_.start([this] { monitor_.run(); });
         return S_OK;
     });
 }
 
 void CXel::finalRelease() noexcept {
-    if (onMonitorThread()) {
-        // Released from inside an event handler: the thread cannot wait for
-        // itself, so it finishes on its own and touches nothing of this object.
-        signal_.stop();
-        t_releasedHere = true;
-        objrt::lockModule(objrt::thisModule());
-        std::lock_guard lock(threadMutex_);
-        if (thread_.joinable()) thread_.detach();
-    } else {
-        stopMonitor(false);
-    }
+    // Released from inside an event handler, the monitor thread finishes on
+    // its own and touches nothing of this object.
+    if (onMonitorThread())
+        thread_.finalReleaseHere();
+    else
+        thread_.stop(false);
     ledger_.failAll();
     {
         std::lock_guard lock(g_coreMutex);
@@ -175,25 +145,12 @@ void CXel::finalRelease() noexcept {
     for (objrt::ConnectionPoint* point : points_) point->unadviseAll();
 }
 
-bool CXel::onMonitorThread() const noexcept { return t_monitorOf == this; }
-
-void CXel::stopMonitor(bool bounded) noexcept {
-    signal_.stop();
-    std::lock_guard lock(threadMutex_);
-    if (!thread_.joinable()) return;
-    if (bounded) {
-        std::unique_lock done(doneMutex_);
-        if (!doneChanged_.wait_for(done, kStopWait, [&] { return threadDone_; })) return;
-    }
-    thread_.join();
-}
-
 HRESULT CXel::Cleanup() noexcept {
     if (onMonitorThread()) {
         signal_.stop();  // from inside a handler: the thread ends after it returns
         return S_OK;
     }
-    stopMonitor(true);
+    thread_.stop(true);
     ledger_.failAll();
     return S_OK;
 }
@@ -278,33 +235,13 @@ HRESULT CXel::put_Mute(VARIANT_BOOL newVal) noexcept {
 
 // ---- Query ------------------------------------------------------------------------
 
-CXel::QueryState CXel::queryState() const {
-    std::lock_guard lock(queryMutex_);
-    return query_;
-}
-
-void CXel::clearQueried(uint64_t epoch) {
-    std::lock_guard lock(queryMutex_);
-    if (query_.epoch == epoch) query_.queried = false;
-}
-
 HRESULT CXel::Query() noexcept {
-    {
-        std::lock_guard lock(queryMutex_);
-        query_.queried = false;
-        ++query_.epoch;
-        ++query_.running;
-    }
+    query_.begin();
     const HRESULT hr = queryUnit();
-    {
-        std::lock_guard lock(queryMutex_);
-        --query_.running;
-        if (hr == S_OK) {
-            query_.queried = true;
-            ++query_.epoch;
-            query_.switches = storedSwitches();
-        }
-    }
+    if (hr == S_OK)
+        query_.succeeded(storedSwitches());
+    else
+        query_.failed();
     signal_.wake();
     return hr;
 }
@@ -333,6 +270,10 @@ HRESULT CXel::queryUnit() noexcept {
     if (profile_->Query() != S_OK) return 1;
     if (format_->Query() != S_OK) return 1;
     return S_OK;
+}
+
+std::array<PendingEepromWrites*, kPendingTableCount> CXel::pendingTables() noexcept {
+    return {&pending_, &profileImpl_->pending(), &formatImpl_->pending()};
 }
 
 Switches CXel::storedSwitches() const noexcept {
@@ -406,47 +347,26 @@ HRESULT CXel::ParseHexFile(BSTR Filename) noexcept {
         if (path.empty()) return 1;
         MemoryImagePaths paths;
         if (core::ParseHexFile(path, paths) != 0) return 1;
-        std::lock_guard lock(imageMutex_);
-        images_ = paths;
+        download_.setImages(paths);
         return S_OK;
     });
 }
 
 HRESULT CXel::DownloadToPIC() noexcept {
-    {
-        std::lock_guard lock(downloadMutex_);
-        downloadProgress_.store(0);
-        downloadState_.store(PICDownloadOpening);
-        downloadActive_.store(true);
-    }
+    download_.start();
     signal_.wake();
     return S_OK;
 }
 
-int32_t CXel::downloadStep(int32_t state) noexcept {
-    if (state == PICDownloadOpening) {
-        // The images of the last conversion, taken once for the whole download.
-        std::lock_guard lock(imageMutex_);
-        downloadImages_ = images_;
-    }
-    const int32_t next = download_.step(state, *commImpl_, downloadImages_);
-    downloadProgress_.store(download_.progress(next));
-    return next;
-}
-
 void CXel::endDownload() noexcept {
-    {
-        // A DownloadToPIC that came in meanwhile keeps the download going.
-        std::lock_guard lock(downloadMutex_);
-        const int32_t state = downloadState_.load();
-        if (state == PICDownloadFailed || state == PICDownloadComplete) downloadActive_.store(false);
-    }
+    // A DownloadToPIC that came in meanwhile keeps the download going.
+    download_.end();
     if (commImpl_) commImpl_->CloseBootloader();
 }
 
 HRESULT CXel::get_DownloadProgress(LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;
-    *pVal = downloadActive_.load() ? downloadProgress_.load() : -1;
+    *pVal = download_.reportedProgress();
     return S_OK;
 }
 
@@ -474,7 +394,7 @@ HRESULT CXel::WaitSettled(LONG TimeoutMs, LONG* Result) noexcept {
             droppedWrites_.store(0);
             return S_OK;
         }
-        const QueryState q = queryState();
+        const QueryState q = query_.state();
         if (!q.queried && q.running == 0) return S_OK;  // never queried, or the monitor failed since
         const bool dropped = droppedWrites_.exchange(0) != 0;
         *Result = ledger_.wait(settleTargets(), dropped, std::chrono::milliseconds(TimeoutMs),

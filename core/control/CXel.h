@@ -22,18 +22,18 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <span>
-#include <thread>
 
 #include "core/Concrete.h"
-#include "core/control/FirmwareDownload.h"
-#include "core/control/HexImage.h"
+#include "core/control/DownloadState.h"
 #include "core/control/Monitor.h"
+#include "core/control/MonitorThread.h"
+#include "core/control/QueryEpochs.h"
 #include "core/control/UnitMemory.h"
 #include "core/control/SettleLedger.h"
+#include "core/control/XelTypes.h"
 #include "core/protocol/EepromMap.h"
 #include "core/protocol/UnitNumbering.h"
 #include "core/xelor.h"
@@ -46,70 +46,6 @@ class CFormat;
 class CProfile;
 class CVU;
 
-// The outgoing interfaces as C++ declarations, for their descriptions: the
-// source only ever calls IDispatch::Invoke on a sink.
-struct XelEvents : IDispatch {
-    static constexpr IID kIID = DIID__IXelEvents;
-    virtual HRESULT InputChange(LONG Input) noexcept = 0;                // 1
-    virtual HRESULT AutomationChange(LONG Automation) noexcept = 0;      // 2
-    virtual HRESULT ModeChange(LONG Mode) noexcept = 0;                  // 3
-    virtual HRESULT CommFail() noexcept = 0;                             // 4
-    virtual HRESULT MuteChange(VARIANT_BOOL Mute) noexcept = 0;          // 5
-    virtual HRESULT PICDownloadStateChange(LONG State) noexcept = 0;     // 6
-};
-struct XelStatusEvents : IDispatch {
-    static constexpr IID kIID = DIID__IXelStatusEvents;
-    virtual HRESULT DownloadProgress(LONG Permille) noexcept = 0;  // 1
-};
-
-namespace xeldesc {
-namespace d = objrt::desc;
-inline constexpr auto kMembers = d::members(
-    d::propget<&IXel::get_Comm>(1, "Comm"),
-    d::propget<&IXel::get_Profile>(2, "Profile"),
-    d::propget<&IXel::get_Format>(3, "Format"),
-    d::propget<&IXel::get_VU>(4, "VU"),
-    d::property<&IXel::get_PowerOnFormat, &IXel::put_PowerOnFormat>(5, "PowerOnFormat"),
-    d::property<&IXel::get_AESEBUFallback, &IXel::put_AESEBUFallback>(6, "AESEBUFallback"),
-    d::method<&IXel::Load>(7, "Load", {"Filename"}),
-    d::method<&IXel::Save>(8, "Save", {"Filename"}),
-    d::property<&IXel::get_Mute, &IXel::put_Mute>(9, "Mute"),
-    d::method<&IXel::Query>(10, "Query"),
-    d::method<&IXel::Cleanup>(11, "Cleanup"),
-    d::method<&IXel::SetIP>(12, "SetIP", {"Address", "HostBits", "Gateway"}),
-    d::property<&IXel::get_PowerOnMode, &IXel::put_PowerOnMode>(13, "PowerOnMode"),
-    d::method<&IXel::ParseHexFile>(14, "ParseHexFile", {"Filename"}),
-    d::method<&IXel::DownloadToPIC>(15, "DownloadToPIC"),
-    d::property<&IXel::get_FilmReturnFormat, &IXel::put_FilmReturnFormat>(16, "FilmReturnFormat"));
-inline constexpr auto kEventMembers = d::members(
-    d::method<&XelEvents::InputChange>(1, "InputChange", {"Input"}),
-    d::method<&XelEvents::AutomationChange>(2, "AutomationChange", {"Automation"}),
-    d::method<&XelEvents::ModeChange>(3, "ModeChange", {"Mode"}),
-    d::method<&XelEvents::CommFail>(4, "CommFail"),
-    d::method<&XelEvents::MuteChange>(5, "MuteChange", {"Mute"}),
-    d::method<&XelEvents::PICDownloadStateChange>(6, "PICDownloadStateChange", {"State"}));
-inline constexpr auto kStatusMembers = d::members(
-    d::method<&IXelStatus::WaitSettled>(1, "WaitSettled", {"TimeoutMs", d::retval("Result")}),
-    d::propget<&IXelStatus::get_DownloadProgress>(2, "DownloadProgress"));
-inline constexpr auto kStatusEventMembers =
-    d::members(d::method<&XelStatusEvents::DownloadProgress>(1, "DownloadProgress", {"Permille"}));
-}  // namespace xeldesc
-
-inline constexpr objrt::InterfaceDesc kIXelDesc = objrt::desc::dualInterface<IXel>("IXel", xeldesc::kMembers);
-inline constexpr objrt::InterfaceDesc kIXelEventsDesc =
-    objrt::desc::eventInterface<XelEvents>("_IXelEvents", xeldesc::kEventMembers);
-inline constexpr objrt::InterfaceDesc kIXelStatusDesc =
-    objrt::desc::dualInterface<IXelStatus>("IXelStatus", xeldesc::kStatusMembers);
-inline constexpr objrt::InterfaceDesc kIXelStatusEventsDesc =
-    objrt::desc::eventInterface<XelStatusEvents>("_IXelStatusEvents", xeldesc::kStatusEventMembers);
-inline constexpr objrt::ImplTypeDesc kXelImpls[] = {
-    {&kIXelDesc, IMPLTYPEFLAG_FDEFAULT},
-    {&kIXelStatusDesc, 0},
-    {&kIXelEventsDesc, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
-    {&kIXelStatusEventsDesc, IMPLTYPEFLAG_FSOURCE},
-};
-inline constexpr objrt::CoClassDesc kXelClass{CLSID_Xel, "Xel", "Xel Class", kXelImpls, std::size(kXelImpls)};
-
 // The byte at address 1 for a power-on format and mode.
 constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {
     return unitNumber(format) | (mode == 0 ? 0x80 : 0);
@@ -120,7 +56,8 @@ class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
              public objrt::ConnectionPointContainer<CXel>,
              public objrt::ProvideClassInfo2<kXelClass>,
-             private CoreNotice {
+             private CoreNotice,
+             private MonitorHost {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
     using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
@@ -173,43 +110,39 @@ public:
     void switchStored() noexcept override;
 
 protected:
-    CXel() : monitor_(*this) {}
+    CXel() : monitor_(*this), thread_(signal_) {}
     ~CXel() = default;
 
 private:
-    friend class Monitor;
-
-    // The queried state the monitor works under. The epoch moves at the start
-    // of every Query and again at its success, so the monitor can tell a new
-    // Query from the one it resynced to, and a failure of its own from a Query
-    // that succeeded meanwhile.
-    struct QueryState {
-        bool queried = false;
-        uint64_t epoch = 0;
-        int running = 0;     // Query calls under way
-        Switches switches;   // the format object's switches as the last Query left them
-    };
-    QueryState queryState() const;
-    // Clears the queried flag unless a Query has moved the epoch since.
-    void clearQueried(uint64_t epoch);
     HRESULT queryUnit() noexcept;
 
     // Stores one byte for the monitor; a drop (link down) is remembered.
     void queueByte(uint16_t address, LONG value) noexcept;
-    Switches storedSwitches() const noexcept;
     SettleTargets settleTargets() const;
-    bool onMonitorThread() const noexcept;
-    void stopMonitor(bool bounded) noexcept;
+    bool onMonitorThread() const noexcept { return thread_.onThisThread(); }
 
     // Raises an event on the monitor thread. False when the core object was
     // released during it (on this thread): the caller must not touch it then.
     template <class... A>
     bool fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept;
 
-    // One step of a firmware download in `state` (0-3); the next state. The
-    // progress of the state it leads to is kept for DownloadProgress.
-    int32_t downloadStep(int32_t state) noexcept;
-    void endDownload() noexcept;
+    // MonitorHost
+    IComm* comm() noexcept override { return comm_.get(); }
+    CComm& connection() noexcept override { return *commImpl_; }
+    CFormat& format() noexcept override { return *formatImpl_; }
+    CVU& levels() noexcept override { return *vuImpl_; }
+    std::array<PendingEepromWrites*, kPendingTableCount> pendingTables() noexcept override;
+    LONG wantedMute() const noexcept override { return mute_.load(); }
+    Switches storedSwitches() const noexcept override;
+    MonitorSignal& signal() noexcept override { return signal_; }
+    SettleLedger& ledger() noexcept override { return ledger_; }
+    QueryEpochs& queries() noexcept override { return query_; }
+    DownloadState& download() noexcept override { return download_; }
+    // Closes the bootloader's line.
+    void endDownload() noexcept override;
+    bool fireEvent(DISPID id) noexcept override { return fire(events_, id); }
+    bool fireEvent(DISPID id, LONG arg) noexcept override { return fire(events_, id, arg); }
+    bool fireStatusEvent(DISPID id, LONG arg) noexcept override { return fire(statusEvents_, id, arg); }
 
     // Sub-objects, each held through its interface and as its concrete class.
     objrt::ComPtr<IComm> comm_;
@@ -230,26 +163,14 @@ private:
     PendingEepromWrites pending_;
     std::atomic<uint32_t> droppedWrites_{0};
 
-    mutable std::mutex queryMutex_;
-    QueryState query_;
+    QueryEpochs query_;
 
-    std::mutex downloadMutex_;  // starting a download against its end
-    std::atomic<bool> downloadActive_{false};
-    std::atomic<int32_t> downloadState_{0};
-    std::atomic<LONG> downloadProgress_{0};
-    std::mutex imageMutex_;
-    MemoryImagePaths images_;           // from the last ParseHexFile
-    MemoryImagePaths downloadImages_;   // the images of the running download (monitor thread)
-    FirmwareDownload download_;         // monitor thread only
+    DownloadState download_;
 
     SettleLedger ledger_;
     MonitorSignal signal_;
     Monitor monitor_;
-    std::thread thread_;
-    std::mutex threadMutex_;  // joining the thread
-    std::mutex doneMutex_;
-    std::condition_variable doneChanged_;
-    bool threadDone_ = false;
+    MonitorThread thread_;
     bool ownsSlot_ = false;  // this object is the process's core object
 
     objrt::ConnectionPoint events_{this, DIID__IXelEvents};
@@ -260,7 +181,7 @@ private:
 
 // True once a core object was released on this thread from inside one of its
 // own events (its monitor thread then ends without touching it again).
-bool coreReleasedOnThisThread() noexcept;
+inline bool coreReleasedOnThisThread() noexcept { return MonitorThread::releasedOnThisThread(); }
 
 template <class... A>
 bool CXel::fire(objrt::ConnectionPoint& point, DISPID id, const A&... args) noexcept {

@@ -5,9 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/control/CXel.h"
 #include "core/model/CFormat.h"
-#include "core/model/CProfile.h"
 #include "core/model/CVU.h"
 #include "core/protocol/UnitCommands.h"
 #include "core/protocol/UnitNumbering.h"
@@ -51,17 +49,17 @@ bool MonitorSignal::stopping() const {
 // ---- Monitor --------------------------------------------------------------------
 
 std::array<PendingEepromWrites*, kPendingTableCount> Monitor::tables() const {
-    return {&core_.pending_, &core_.profileImpl_->pending(), &core_.formatImpl_->pending()};
+    return host_.pendingTables();
 }
 
 int Monitor::run() noexcept {
     const auto start = MonitorClock::now();
     levelTime_ = start;
     statusTime_ = start;
-    sent_.mute = core_.mute_.load();
+    sent_.mute = host_.wantedMute();
     Outcome last = Outcome::Worked;  // the first look comes after the usual short pause
     for (;;) {
-        if (core_.signal_.waitUntil(nextLook(last)) == MonitorSignal::Wake::Stop) break;
+        if (host_.signal().waitUntil(nextLook(last)) == MonitorSignal::Wake::Stop) break;
         Outcome o;
         try {
             o = pass();
@@ -72,7 +70,7 @@ int Monitor::run() noexcept {
         if (o == Outcome::Stopped) break;
         last = o;
     }
-    core_.ledger_.failAll();
+    host_.ledger().failAll();
     return 6;
 }
 
@@ -99,20 +97,20 @@ MonitorClock::time_point Monitor::nextLook(Outcome last) const {
 }
 
 Monitor::Outcome Monitor::pass() {
-    if (core_.downloadActive_.load()) return downloadStep();
+    if (host_.download().active()) return downloadStep();
 
     VARIANT_BOOL connected = VARIANT_FALSE;
-    core_.comm_->IsConnected(&connected);
-    const CXel::QueryState q = core_.queryState();
+    host_.comm()->IsConnected(&connected);
+    const QueryState q = host_.queries().state();
     if (connected != VARIANT_TRUE || !q.queried) {
         // Link down (silently: no CommFail) or not queried: nothing is polled
         // until a Query succeeds, and the next active pass resyncs.
         resync_ = true;
         if (connected != VARIANT_TRUE) {
-            core_.clearQueried(q.epoch);
-            core_.ledger_.failAll();
+            host_.queries().clear(q.epoch);
+            host_.ledger().failAll();
         } else if (q.running == 0) {
-            core_.ledger_.failAll();
+            host_.ledger().failAll();
         }
         return Outcome::Inactive;
     }
@@ -124,7 +122,7 @@ Monitor::Outcome Monitor::pass() {
 }
 
 void Monitor::resync(uint64_t epoch, const Switches& queried) {
-    CFormat& format = *core_.formatImpl_;
+    CFormat& format = host_.format();
     sent_.format = format.currentFormat();
     sent_.film = format.film();
     sent_.pin = format.pin();
@@ -137,7 +135,7 @@ void Monitor::resync(uint64_t epoch, const Switches& queried) {
     }
     resync_ = false;
     resyncedEpoch_ = epoch;
-    if (discarded) core_.ledger_.markFailed();
+    if (discarded) host_.ledger().markFailed();
 }
 
 Monitor::Outcome Monitor::activePass() {
@@ -152,14 +150,14 @@ Monitor::Outcome Monitor::activePass() {
 }
 
 Monitor::Outcome Monitor::clientChange() {
-    const LONG mute = core_.mute_.load();
+    const LONG mute = host_.wantedMute();
     if (mute != sent_.mute) {
         // The unit's "mute" argument is 1 for audio on.
         if (send(unit::setCommand(unit::Switch::Mute, unit::audioOfMute(mute))) != S_OK) return fail();
         sent_.mute = mute;
         return Outcome::Worked;
     }
-    CFormat& format = *core_.formatImpl_;
+    CFormat& format = host_.format();
     const int32_t film = format.film();
     if (film != sent_.film) {
         if (send(unit::setCommand(unit::Switch::DigitalEnable, unit::digitalEnableOfFilm(film))) != S_OK) return fail();
@@ -179,7 +177,7 @@ Monitor::Outcome Monitor::clientChange() {
         if (send(unit::setCommand(unit::Switch::Pin, pin)) != S_OK) return fail();
         sent_.pin = pin;
         statusForced_ = true;
-        if (!core_.fire(core_.events_, DISPID_AutomationChange, LONG{pin})) return Outcome::Gone;
+        if (!host_.fireEvent(DISPID_AutomationChange, LONG{pin})) return Outcome::Gone;
         return Outcome::Worked;
     }
     return Outcome::Quiet;
@@ -201,17 +199,17 @@ Monitor::Outcome Monitor::flushPending() {
 Monitor::Outcome Monitor::readLevels() {
     // Preset with the levels held now, so values missing from a reply change nothing.
     int32_t held[kLevelCount] = {};
-    core_.vuImpl_->levels(held);
+    host_.levels().levels(held);
     LONG reply[kVuReplyValues];
     for (int k = 0; k < kVuReplyValues; ++k) reply[k] = ((held[2 * k] & 0xFFF) << 12) | (held[2 * k + 1] & 0xFFF);
-    if (unit::ask(core_.comm_.get(), unit::kReadLevels, kVuReplyValues, reply) != S_OK) return fail();
-    core_.vuImpl_->storeReading(reply);
+    if (unit::ask(host_.comm(), unit::kReadLevels, kVuReplyValues, reply) != S_OK) return fail();
+    host_.levels().storeReading(reply);
     levelTime_ = MonitorClock::now();
     return Outcome::Worked;
 }
 
 Monitor::Outcome Monitor::readStatus() {
-    CFormat& format = *core_.formatImpl_;
+    CFormat& format = host_.format();
     // Each value is preset to the sent value, so a reply without a value (or
     // out of range) changes nothing. A client change stored while the read runs
     // is never overwritten: the unit's answer only becomes the sent value, and
@@ -235,7 +233,7 @@ Monitor::Outcome Monitor::readStatus() {
             default: return unit::digitalEnableOfFilm(sent_.film);
         }
     };
-    unit::readStatusTriple(core_.comm_.get(), preset, [&](unit::Switch which, HRESULT status, LONG value) {
+    unit::readStatusTriple(host_.comm(), preset, [&](unit::Switch which, HRESULT status, LONG value) {
         if (status != S_OK) {
             outcome = fail();
             return false;
@@ -246,7 +244,7 @@ Monitor::Outcome Monitor::readStatus() {
                     const int32_t found = *named;
                     sent_.format = found;
                     if (found != current && !formatPending && format.mirrorCurrentFormat(current, found) &&
-                        !core_.fire(core_.events_, DISPID_InputChange, LONG{found}))
+                        !host_.fireEvent(DISPID_InputChange, LONG{found}))
                         outcome = Outcome::Gone;
                 }
                 break;
@@ -254,7 +252,7 @@ Monitor::Outcome Monitor::readStatus() {
                 if (value >= 1 && value <= 16) {
                     sent_.pin = value;
                     if (value != pin && !pinPending && format.mirrorPin(pin, value) &&
-                        !core_.fire(core_.events_, DISPID_AutomationChange, LONG{value}))
+                        !host_.fireEvent(DISPID_AutomationChange, LONG{value}))
                         outcome = Outcome::Gone;
                 }
                 break;
@@ -262,13 +260,13 @@ Monitor::Outcome Monitor::readStatus() {
                 const int32_t found = unit::filmOfDigitalEnable(value);
                 sent_.film = found;
                 if (found != film && !filmPending && format.mirrorFilm(film, found) &&
-                    !core_.fire(core_.events_, DISPID_ModeChange, LONG{found == 1 ? 0 : 1}))
+                    !host_.fireEvent(DISPID_ModeChange, LONG{found == 1 ? 0 : 1}))
                     outcome = Outcome::Gone;
                 return false;
             }
         }
         if (outcome == Outcome::Gone) return false;
-        if (core_.signal_.stopping()) {
+        if (host_.signal().stopping()) {
             outcome = Outcome::Stopped;
             return false;
         }
@@ -288,8 +286,8 @@ Monitor::Outcome Monitor::readStatus() {
 }
 
 bool Monitor::switchesPending() const {
-    const CFormat& format = *core_.formatImpl_;
-    return core_.mute_.load() != sent_.mute || format.film() != sent_.film ||
+    const CFormat& format = host_.format();
+    return host_.wantedMute() != sent_.mute || format.film() != sent_.film ||
            format.currentFormat() != sent_.format || format.pin() != sent_.pin;
 }
 
@@ -298,57 +296,56 @@ Monitor::Outcome Monitor::fail(bool runLost) {
     // gone: a run left its table when it was taken, and the Query that must
     // follow reads the unit's switches over the client's. The failure is kept
     // for a WaitSettled still to come, also after that Query.
-    if (runLost || switchesPending()) core_.ledger_.markFailed();
+    if (runLost || switchesPending()) host_.ledger().markFailed();
     // Idle until the client's next successful Query (unless one succeeded
     // while this exchange ran); CommFail once for this failure.
-    core_.clearQueried(passEpoch_);
-    core_.ledger_.failAll();
+    host_.queries().clear(passEpoch_);
+    host_.ledger().failAll();
     resync_ = true;
-    if (!core_.fire(core_.events_, DISPID_CommFail)) return Outcome::Gone;
+    if (!host_.fireEvent(DISPID_CommFail)) return Outcome::Gone;
     return Outcome::Failed;
 }
 
 Monitor::Outcome Monitor::downloadStep() {
-    const int32_t state = core_.downloadState_.load();
+    const int32_t state = host_.download().state();
     if (state != seenDownloadState_) {
         seenDownloadState_ = state;
         if (state >= PICDownloadOpening && state <= PICDownloadData &&
-            !core_.fire(core_.events_, DISPID_PICDownloadStateChange, LONG{state}))
+            !host_.fireEvent(DISPID_PICDownloadStateChange, LONG{state}))
             return Outcome::Gone;
     }
     if (state < PICDownloadOpening || state > PICDownloadData) {
         const LONG end = state == PICDownloadComplete ? PICDownloadComplete : PICDownloadFailed;
-        core_.endDownload();
-        if (!core_.fire(core_.events_, DISPID_PICDownloadStateChange, end)) return Outcome::Gone;
+        host_.endDownload();
+        if (!host_.fireEvent(DISPID_PICDownloadStateChange, end)) return Outcome::Gone;
         // The bootloader took the line of a queried unit: the client learns that
         // its link is gone as from a failed exchange, once.
         VARIANT_BOOL connected = VARIANT_FALSE;
-        core_.comm_->IsConnected(&connected);
-        const CXel::QueryState q = core_.queryState();
+        host_.comm()->IsConnected(&connected);
+        const QueryState q = host_.queries().state();
         if (q.queried && connected != VARIANT_TRUE) {
             passEpoch_ = q.epoch;
             return fail();
         }
         return Outcome::Worked;
     }
-    const int32_t next = core_.downloadStep(state);
+    const int32_t next = host_.download().step(state, host_.connection());
     // A DownloadToPIC made during the step starts the download over.
-    int32_t expected = state;
-    core_.downloadState_.compare_exchange_strong(expected, next);
+    host_.download().advance(state, next);
     const auto now = MonitorClock::now();
     if (now - lastProgressEvent_ >= kProgressInterval) {
         lastProgressEvent_ = now;
-        if (!core_.fire(core_.statusEvents_, DISPID_DownloadProgress, core_.downloadProgress_.load()))
+        if (!host_.fireStatusEvent(DISPID_DownloadProgress, host_.download().progress()))
             return Outcome::Gone;
     }
     return Outcome::Stepped;
 }
 
 void Monitor::settleWaiters() {
-    core_.ledger_.settle([this] {
+    host_.ledger().settle([this] {
         SettleView view;
         view.sent = sent_;
-        view.stored = core_.storedSwitches();
+        view.stored = host_.storedSwitches();
         const auto all = tables();
         for (size_t i = 0; i < all.size(); ++i)
             for (const auto& [address, value] : all[i]->entries()) view.tables[i][address] = value;
@@ -356,6 +353,6 @@ void Monitor::settleWaiters() {
     });
 }
 
-HRESULT Monitor::send(std::u16string_view command) { return unit::tell(core_.comm_.get(), command); }
+HRESULT Monitor::send(std::u16string_view command) { return unit::tell(host_.comm(), command); }
 
 }  // namespace xel::core

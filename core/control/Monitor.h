@@ -29,13 +29,17 @@
 #include <mutex>
 #include <string_view>
 
-#include "core/control/UnitMemory.h"
+#include "core/control/DownloadState.h"
+#include "core/control/QueryEpochs.h"
 #include "core/control/SettleLedger.h"
+#include "core/control/UnitMemory.h"
 #include "core/xelor.h"
 
 namespace xel::core {
 
-class CXel;
+class CComm;
+class CFormat;
+class CVU;
 
 using MonitorClock = std::chrono::steady_clock;
 
@@ -57,6 +61,37 @@ private:
     bool stop_ = false;
 };
 
+// What the monitor needs of the core object it works for (the core object
+// implements it). Every part it hands out lives as long as the host.
+class MonitorHost {
+public:
+    // The connection the unit is talked to over, and its concrete object for
+    // the bootloader's channel.
+    virtual IComm* comm() noexcept = 0;
+    virtual CComm& connection() noexcept = 0;
+    virtual CFormat& format() noexcept = 0;
+    virtual CVU& levels() noexcept = 0;
+    // The pending-write tables in the order they are flushed (PendingTable).
+    virtual std::array<PendingEepromWrites*, kPendingTableCount> pendingTables() noexcept = 0;
+    virtual LONG wantedMute() const noexcept = 0;
+    virtual Switches storedSwitches() const noexcept = 0;
+    virtual MonitorSignal& signal() noexcept = 0;
+    virtual SettleLedger& ledger() noexcept = 0;
+    virtual QueryEpochs& queries() noexcept = 0;
+    virtual DownloadState& download() noexcept = 0;
+    // The firmware download reached its end state.
+    virtual void endDownload() noexcept = 0;
+    // Raise an event of _IXelEvents, or of _IXelStatusEvents. False when the
+    // host was released during it, on this thread: nothing of it may be
+    // touched then.
+    virtual bool fireEvent(DISPID id) noexcept = 0;
+    virtual bool fireEvent(DISPID id, LONG arg) noexcept = 0;
+    virtual bool fireStatusEvent(DISPID id, LONG arg) noexcept = 0;
+
+protected:
+    ~MonitorHost() = default;
+};
+
 class Monitor {
 public:
     // How long an active monitor with nothing due waits before it looks again.
@@ -68,7 +103,7 @@ public:
     static constexpr auto kIdleLook = std::chrono::milliseconds(100);
     static constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-    explicit Monitor(CXel& core) noexcept : core_(core) {}
+    explicit Monitor(MonitorHost& host) noexcept : host_(host) {}
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
@@ -105,7 +140,7 @@ private:
     std::array<PendingEepromWrites*, kPendingTableCount> tables() const;
     HRESULT send(std::u16string_view command);
 
-    CXel& core_;
+    MonitorHost& host_;
     Switches sent_;
     bool resync_ = true;
     uint64_t resyncedEpoch_ = 0;

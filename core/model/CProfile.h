@@ -19,30 +19,11 @@
 #include "core/Concrete.h"
 #include "core/control/UnitMemory.h"
 #include "core/protocol/EepromMap.h"
+#include "core/model/ProfileTypes.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
 namespace xel::core {
-
-namespace profiledesc {
-namespace d = objrt::desc;
-// The puts name their value pVal, as the gets do.
-inline constexpr auto kMembers = d::members(
-    d::propget<&IProfile::get_TheaterNumber>(1, "TheaterNumber"),
-    d::propput<&IProfile::put_TheaterNumber>(1, "TheaterNumber", {"pVal"}),
-    d::propget<&IProfile::get_TheaterName>(2, "TheaterName"),
-    d::propput<&IProfile::put_TheaterName>(2, "TheaterName", {"pVal"}),
-    d::propget<&IProfile::get_ScreenNumber>(3, "ScreenNumber"),
-    d::propput<&IProfile::put_ScreenNumber>(3, "ScreenNumber", {"pVal"}),
-    d::method<&IProfile::Query>(4, "Query"),
-    d::method<&IProfile::Cleanup>(5, "Cleanup"));
-}  // namespace profiledesc
-
-inline constexpr objrt::InterfaceDesc kIProfileDesc =
-    objrt::desc::dualInterface<IProfile>("IProfile", profiledesc::kMembers);
-inline constexpr objrt::ImplTypeDesc kProfileImpls[] = {{&kIProfileDesc, IMPLTYPEFLAG_FDEFAULT}};
-inline constexpr objrt::CoClassDesc kProfileClass{CLSID_Profile, "Profile", "Profile Class", kProfileImpls,
-                                                  std::size(kProfileImpls)};
 
 class CProfile : public ImplTag<IID_CProfileImpl>,
                  public objrt::Dispatch<IProfile, kIProfileDesc>,

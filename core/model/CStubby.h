@@ -12,26 +12,11 @@
 #include <span>
 
 #include "core/Concrete.h"
+#include "core/model/StubbyTypes.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
 namespace xel::core {
-
-// The outgoing interface of CStubby: no events.
-struct StubbyEvents : IDispatch {
-    static constexpr IID kIID = DIID__IStubbyEvents;
-};
-
-inline constexpr objrt::InterfaceDesc kIStubbyDesc =
-    objrt::desc::emptyInterface<IStubby>("IStubby", objrt::kInterfaceDual);
-inline constexpr objrt::InterfaceDesc kStubbyEventsDesc =
-    objrt::desc::emptyInterface<StubbyEvents>("_IStubbyEvents", objrt::kInterfaceDispatchOnly);
-inline constexpr objrt::ImplTypeDesc kStubbyImpls[] = {
-    {&kIStubbyDesc, IMPLTYPEFLAG_FDEFAULT},
-    {&kStubbyEventsDesc, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
-};
-inline constexpr objrt::CoClassDesc kStubbyClass{CLSID_Stubby, "Stubby", "Stubby Class", kStubbyImpls,
-                                                 std::size(kStubbyImpls)};
 
 class CStubby : public IStubby,
                 public objrt::ConnectionPointContainer<CStubby>,

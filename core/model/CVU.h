@@ -13,23 +13,11 @@
 #include <mutex>
 
 #include "core/Concrete.h"
+#include "core/model/VUTypes.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
 namespace xel::core {
-
-namespace vudesc {
-namespace d = objrt::desc;
-inline constexpr auto kMembers = d::members(
-    d::method<&IVU::ReadLevels>(1, "ReadLevels",
-                                {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx",
-                                 "RightEx"}),
-    d::method<&IVU::Cleanup>(2, "Cleanup"));
-}  // namespace vudesc
-
-inline constexpr objrt::InterfaceDesc kIVUDesc = objrt::desc::dualInterface<IVU>("IVU", vudesc::kMembers);
-inline constexpr objrt::ImplTypeDesc kVUImpls[] = {{&kIVUDesc, IMPLTYPEFLAG_FDEFAULT}};
-inline constexpr objrt::CoClassDesc kVUClass{CLSID_VU, "VU", "VU Class", kVUImpls, std::size(kVUImpls)};
 
 inline constexpr int kLevelCount = 8;   // Left, Right, Center, Sub, LeftSurround, RightSurround, LeftEx, RightEx
 inline constexpr int kVuReplyValues = 4;  // one channel pair per value of the "vu" reply
