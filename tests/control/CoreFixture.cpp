@@ -1,5 +1,6 @@
 #include "tests/control/CoreFixture.h"
 
+#include <future>
 #include <sstream>
 
 #include "tests/support/CoreRegistration.h"
@@ -126,12 +127,7 @@ void CoreTest::TearDown() {
         if (comm) comm->Disconnect();
         if (cookie) xel::objrt::unadvise(xel.get(), xel::DIID__IXelEvents, cookie);
     }
-    vu = nullptr;
-    profile = nullptr;
-    format = nullptr;
-    comm = nullptr;
-    status = nullptr;
-    xel = nullptr;
+    releaseCore();
     sink = nullptr;
     CoUninitialize();
     if (sim) sim.reset();
@@ -154,6 +150,75 @@ void CoreTest::connectAndQuery(const std::string& address) {
     connect(address);
     ASSERT_EQ(xel->Query(), S_OK) << (sim ? sim->diagnostics() : std::string());
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered) << (sim ? sim->diagnostics() : std::string());
+}
+
+size_t CoreTest::startQueried(std::vector<std::string> args) {
+    startSim(std::move(args));
+    connectAndQuery();
+    sink->clear();
+    return mark();
+}
+
+int CoreTest::countSetupCommands() {
+    static int counted = 0;
+    if (counted == 0) {
+        startSim();
+        connect();
+        EXPECT_EQ(xel->Query(), S_OK) << sim->diagnostics();
+        const auto sent = sim->receivedTexts();
+        for (size_t i = 0; i < sent.size(); ++i)
+            if (sent[i].rfind("rdeep", 0) == 0) counted = static_cast<int>(i + 1);
+        waitForQuiet();  // no exchange of the monitor is cut by the disconnect
+        comm->Disconnect();
+        sim.reset();
+    }
+    return counted;
+}
+
+void CoreTest::onMonitorThread(LONG pin, std::function<void()> work) {
+    // Shared with the handler: it may still run on the monitor thread when a
+    // failed wait here has returned.
+    auto done = std::make_shared<std::promise<void>>();
+    auto once = std::make_shared<std::atomic<bool>>(false);
+    std::future<void> finished = done->get_future();
+    // The handler runs after the sink has recorded the event and woken its
+    // waiters: the work's end is signalled on its own.
+    sink->setHandler([=, work = std::move(work)](const CoreEvent& e) {
+        if (e.id != xel::DISPID_AutomationChange || e.args != std::vector<LONG>{pin} || once->exchange(true)) return;
+        work();
+        done->set_value();
+    });
+    ASSERT_EQ(format->put_Pin(pin), S_OK);
+    const bool ready = finished.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    sink->setHandler(nullptr);
+    ASSERT_TRUE(ready) << "the pin change was not announced\n"
+                       << describe(sink->events()) << "\n"
+                       << (sim ? sim->diagnostics() : std::string());
+}
+
+void CoreTest::waitForQuiet() const {
+    size_t last = 0;
+    auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        const size_t n = sim->log().size();
+        const auto now = std::chrono::steady_clock::now();
+        if (n != last) {
+            last = n;
+            since = now;
+        } else if (now - since > std::chrono::milliseconds(40)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void CoreTest::releaseCore() {
+    vu = nullptr;
+    profile = nullptr;
+    format = nullptr;
+    comm = nullptr;
+    status = nullptr;
+    xel = nullptr;
 }
 
 LONG CoreTest::waitSettled(LONG timeoutMs) {

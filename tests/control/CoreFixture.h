@@ -85,7 +85,25 @@ protected:
     void connect(const std::string& address = {});
     // Connects, queries and waits for the monitor's first pass after the Query.
     void connectAndQuery(const std::string& address = {});
+    // A fresh xelsim with `args`, connected and queried, with the sink's record of
+    // the set-up cleared; returns the mark where the test's own traffic starts.
+    size_t startQueried(std::vector<std::string> args = {});
+    // The commands a connect and a Query take against a sound xelsim, counted once
+    // per process (the monitor never reads the EEPROM: they end with the Query's
+    // last "rdeep"). Leaves no xelsim and no connection behind.
+    int countSetupCommands();
+    // Runs `work` on the monitor thread, inside the AutomationChange that a client
+    // change of the pin to `pin` raises: everything it queues is pending at once
+    // when the monitor goes on.
+    void onMonitorThread(LONG pin, std::function<void()> work);
     LONG waitSettled(LONG timeoutMs = 5000);
+    // Waits for a moment when the monitor is between readings: nothing new in
+    // xelsim's log for a while.
+    void waitForQuiet() const;
+    // CommFail events heard so far.
+    size_t commFails() const { return sink->eventsOf(xel::DISPID_CommFail).size(); }
+    // Lets go of the core and its sub-objects (the sink stays).
+    void releaseCore();
     // After a download: `progress` (a sink on _IXelStatusEvents) heard per mille
     // values in range, and DownloadProgress says no download runs.
     void expectDownloadProgressEnded(const EventSink& progress);

@@ -217,12 +217,7 @@ TEST_F(CoreTest, SinksMayUnadviseAndTheCoreMayGoFromInsideAnEvent) {
     std::atomic<bool> released{false};
     sink->setHandler([&](const CoreEvent& e) {
         if (e.id != xel::DISPID_AutomationChange || released) return;
-        vu = nullptr;
-        profile = nullptr;
-        format = nullptr;
-        comm = nullptr;
-        status = nullptr;
-        xel = nullptr;
+        releaseCore();
         cookie = 0;
         released = true;
     });

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <future>
 
 #include "tests/control/CoreFixture.h"
 #include "tests/control/ScriptedUnit.h"
@@ -18,31 +17,8 @@ bool contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Runs `work` on the monitor thread, inside the AutomationChange its pin change
-// raises: everything it queues is pending at once when the monitor goes on.
-void onMonitorThread(const ComPtr<xel::IFormat>& format, const ComPtr<EventSink>& sink, std::function<void()> work,
-                     LONG pin) {
-    std::atomic<bool> ran{false};
-    // The handler runs after the sink has recorded the event and woken its waiters:
-    // the work's end is signalled on its own.
-    std::promise<void> done;
-    sink->setHandler([&](const CoreEvent& e) {
-        if (e.id == xel::DISPID_AutomationChange && e.args == std::vector<LONG>{pin} && !ran.exchange(true)) {
-            work();
-            done.set_value();
-        }
-    });
-    ASSERT_EQ(format->put_Pin(pin), S_OK);
-    const bool finished = done.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    sink->setHandler(nullptr);
-    ASSERT_TRUE(finished) << describe(sink->events());
-}
-
 TEST_F(CoreTest, ClientFormatGoesOutThenStatusAtOnceWithoutInputChange) {
-    startSim();
-    connectAndQuery();
-    sink->clear();
-    const size_t m = mark();
+    const size_t m = startQueried();
     ASSERT_EQ(format->put_CurrentFormat(3), S_OK);
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
     ASSERT_TRUE(sim->waitForLog([&](const auto&) {
@@ -63,10 +39,7 @@ TEST_F(CoreTest, ClientFormatGoesOutThenStatusAtOnceWithoutInputChange) {
 }
 
 TEST_F(CoreTest, ClientPinIsSentThenAnnounced) {
-    startSim();
-    connectAndQuery();
-    sink->clear();
-    const size_t m = mark();
+    const size_t m = startQueried();
     ASSERT_EQ(format->put_Pin(5), S_OK);
     ASSERT_TRUE(sink->waitForCount(xel::DISPID_AutomationChange, 1)) << describe(sink->events());
     EXPECT_EQ(sink->eventsOf(xel::DISPID_AutomationChange)[0].args, std::vector<LONG>{5});
@@ -93,9 +66,7 @@ TEST_F(CoreTest, ClientMuteAndFilmReachTheUnit) {
 }
 
 TEST_F(CoreTest, UnitChangesComeBackAsEvents) {
-    startSim();
-    connectAndQuery();
-    sink->clear();
+    startQueried();
     ASSERT_EQ(sim->panel("button 6"), "ok");
     ASSERT_EQ(sim->panel("pin 9"), "ok");
     ASSERT_EQ(sim->panel("film on"), "ok");
@@ -140,14 +111,14 @@ TEST_F(CoreTest, PendingRunsAscendingAndTablesInOrder) {
     connectAndQuery();
     const size_t m = mark();
     // Queued format first, then profile, then core, all while the monitor waits.
-    onMonitorThread(format, sink, [&] {
+    onMonitorThread(5, [&] {
         format->put_Count(8);                             // format table, address 3
         profile->put_ScreenNumber(Bstr(u"7").get());      // profile, 0x64-0x67
         xel->put_FilmReturnFormat(4);                     // core, 0x20C
         xel->put_PowerOnMode(0);                          // core, 1 (bit 7)
         xel->put_PowerOnFormat(2);                        // core, 1 again: one entry
         xel->put_AESEBUFallback(1);                       // core, 2: follows 1 at once
-    }, 5);
+    });
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
     EXPECT_EQ(writesSince(m), (std::vector<std::string>{"wreep 1 83 2", "wreep 20C 4", "wreep 64 37 0 0 0", "wreep 3 8"}))
         << sim->diagnostics();
@@ -162,11 +133,11 @@ TEST_F(CoreTest, TwoPutsBeforeAFlushMakeOneWriteWithTheSecond) {
     startSim();
     connectAndQuery();
     const size_t m = mark();
-    onMonitorThread(format, sink, [&] {
+    onMonitorThread(6, [&] {
         xel->put_PowerOnMode(1);
         xel->put_PowerOnFormat(1);
         xel->put_PowerOnFormat(2);
-    }, 6);
+    });
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
     EXPECT_EQ(writesSince(m), std::vector<std::string>{"wreep 1 3"}) << "mode 1: bit 7 clear";
     ASSERT_EQ(xel->put_PowerOnMode(0), S_OK);
@@ -288,28 +259,10 @@ TEST_F(LostChangeTest, ChangesLostToAFailedLinkAreReportedAfterTheRecovery) {
     EXPECT_FALSE(d.film);
 }
 
-// Waits for a moment when the monitor is between readings: nothing new in
-// xelsim's log for a while.
-void waitForQuiet(const XelsimProcess& sim) {
-    size_t last = 0;
-    auto since = std::chrono::steady_clock::now();
-    for (;;) {
-        const size_t n = sim.log().size();
-        const auto now = std::chrono::steady_clock::now();
-        if (n != last) {
-            last = n;
-            since = now;
-        } else if (now - since > 40ms) {
-            return;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-}
-
 TEST_F(CoreTest, LinkDropIsSilentAndIdle) {
     startSim();
     connectAndQuery();
-    waitForQuiet(*sim);
+    waitForQuiet();
     ASSERT_EQ(comm->Disconnect(), S_OK);
     const size_t m = mark();
     std::this_thread::sleep_for(400ms);
@@ -328,18 +281,10 @@ TEST_F(CoreTest, LinkDropIsSilentAndIdle) {
 }
 
 TEST_F(CoreTest, FailedExchangeRaisesCommFailOnceThenIdles) {
-    // Count the commands a connect and a Query take (the monitor never reads
-    // the EEPROM, so they end with the Query's last "rdeep"); then let a unit
-    // stop prompting right after them: the monitor's first exchange fails.
-    startSim();
-    connect();
-    ASSERT_EQ(xel->Query(), S_OK);
-    const auto first = sim->receivedTexts();
-    size_t setupCommands = 0;
-    for (size_t i = 0; i < first.size(); ++i)
-        if (first[i].rfind("rdeep", 0) == 0) setupCommands = i + 1;
-    waitForQuiet(*sim);  // no exchange of the monitor is cut by the disconnect
-    comm->Disconnect();
+    // A unit that stops prompting right after a connect and a Query: the
+    // monitor's first exchange fails.
+    const int setupCommands = countSetupCommands();
+    ASSERT_GT(setupCommands, 0) << "no set-up commands counted";
     startSim({"--no-prompt-after", std::to_string(setupCommands)});
     sink->clear();
     connect();
@@ -348,7 +293,7 @@ TEST_F(CoreTest, FailedExchangeRaisesCommFailOnceThenIdles) {
     EXPECT_EQ(waitSettled(), xel::SettleSomeFailed) << "the monitor is idle after a failure";
     const size_t m = mark();
     std::this_thread::sleep_for(1200ms);  // a level and a status reading would be due by now
-    EXPECT_EQ(sink->eventsOf(xel::DISPID_CommFail).size(), 1u) << describe(sink->events());
+    EXPECT_EQ(commFails(), 1u) << describe(sink->events());
     EXPECT_TRUE(sentSince(m).empty()) << "idle until the next Query";
 }
 

@@ -105,26 +105,24 @@ TEST(SettleLedger, DiscardWithNobodyWaitingFailsTheNextWaiterOnly) {
     SettleLedger ledger;
     const Switches s{};
     ledger.markFailed();  // a resync threw away writes queued before any wait
-    auto monitor = [&] {
-        while (ledger.empty()) std::this_thread::yield();
-        ledger.settle([&] { return view(s, s); });
+    // One waiter, answered by one monitor pass once it is in the ledger.
+    auto waitOnePass = [&](bool putDropped) {
+        std::thread monitor([&] {
+            while (ledger.empty()) std::this_thread::yield();
+            ledger.settle([&] { return view(s, s); });
+        });
+        const auto result = ledger.wait(targets(s), putDropped, 10s, [] {});
+        monitor.join();
+        return result;
     };
-    std::thread first(monitor);
-    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleSomeFailed);
-    first.join();
-    std::thread second(monitor);
-    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleAllAnswered) << "reported once";
-    second.join();
+    EXPECT_EQ(waitOnePass(false), SettleSomeFailed);
+    EXPECT_EQ(waitOnePass(false), SettleAllAnswered) << "reported once";
 
     // The next waiter already failed for a dropped put of its own: the discard
     // is reported with it, not once more to the waiter after it.
     ledger.markFailed();
-    std::thread third(monitor);
-    EXPECT_EQ(ledger.wait(targets(s), true, 10s, [] {}), SettleSomeFailed);
-    third.join();
-    std::thread fourth(monitor);
-    EXPECT_EQ(ledger.wait(targets(s), false, 10s, [] {}), SettleAllAnswered) << "reported once";
-    fourth.join();
+    EXPECT_EQ(waitOnePass(true), SettleSomeFailed);
+    EXPECT_EQ(waitOnePass(false), SettleAllAnswered) << "reported once";
 }
 
 TEST(SettleLedger, ViewIsTakenAfterTheWaitersItJudges) {

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -173,22 +172,9 @@ protected:
     Outcome expected() const { return link() == Link::Tcp ? fault().tcp : fault().pty; }
     void phase(const std::string& name) { watchdog_->phase(fault().name + std::string(": ") + name); }
 
-    // The commands a connect and a Query take, counted once against a sound unit
-    // (the monitor never reads the EEPROM: they end with the Query's last "rdeep").
     int setupCommands() {
-        static int counted = 0;
-        if (counted == 0) {
-            phase("counting the set-up commands");
-            startSim();
-            connect();
-            EXPECT_EQ(xel->Query(), S_OK) << sim->diagnostics();
-            const auto sent = sim->receivedTexts();
-            for (size_t i = 0; i < sent.size(); ++i)
-                if (sent[i].rfind("rdeep", 0) == 0) counted = static_cast<int>(i + 1);
-            comm->Disconnect();
-            sim.reset();
-        }
-        return counted;
+        phase("counting the set-up commands");
+        return countSetupCommands();
     }
 
     void startFaultySim(int quota) {
@@ -214,14 +200,7 @@ protected:
     // are queued on the monitor thread, inside the event its pin change raises, so
     // they follow that change back to back.
     void queueBatch() {
-        // Shared with the handler: it may still run on the monitor thread when a
-        // failed wait here has returned.
-        auto queued = std::make_shared<std::promise<void>>();
-        auto once = std::make_shared<std::atomic<bool>>(false);
-        std::future<void> done = queued->get_future();
-        sink->setHandler([=, this](const CoreEvent& e) {
-            if (e.id != xel::DISPID_AutomationChange || e.args != std::vector<LONG>{kTriggerPin} || once->exchange(true))
-                return;
+        onMonitorThread(kTriggerPin, [this] {
             xel->put_PowerOnFormat(5);
             xel->put_AESEBUFallback(3);
             xel->put_FilmReturnFormat(6);
@@ -231,15 +210,9 @@ protected:
             format->put_ProcessorName(Bstr(u"Fault Rig").get());
             for (int f : {0, 2, 4, 6}) format->put_FormatName(f, Bstr(u16("Fault " + std::to_string(f))).get());
             format->put_ProcessorGUID(Bstr(u"0f0e0d0c-0b0a-4908-8706-050403020100").get());
-            queued->set_value();
         });
-        ASSERT_EQ(format->put_Pin(kTriggerPin), S_OK);
-        const bool ready = done.wait_for(5s) == std::future_status::ready;
-        sink->setHandler(nullptr);
-        ASSERT_TRUE(ready) << "the pin change was not announced\n" << diagnostics();
     }
 
-    size_t commFails() const { return sink->eventsOf(xel::DISPID_CommFail).size(); }
     std::string diagnostics() const { return describe(sink->events()) + "\n" + sim->diagnostics(); }
 
 private:
