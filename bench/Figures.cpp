@@ -681,7 +681,7 @@ private:
     void serverSection() {
         XelsimProcess sim({"--seed", "1"});
         progress("xelctl through xeld, /metrics and xeld's memory");
-        const int port = freePort();
+        const int port = xeltest::freeLoopbackPort();
         const std::string listen = "127.0.0.1:" + std::to_string(port);
         const std::string server = xeltest::binDir() + "/xeld";
         const std::string log = sim.folder() + "/xeld.err";
@@ -830,21 +830,6 @@ private:
         x.floorIs = "the idle core's median (direct, above)";
         x.goal.medianRatioMax = 1.2;
         figures_.push_back(x);
-    }
-
-    static int freePort() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            ::close(fd);
-            throw std::runtime_error("no free loopback port");
-        }
-        ::close(fd);
-        return ntohs(a.sin_port);
     }
 
     // A 32 KB program image into xelsim's bootloader on a line paced at 38400

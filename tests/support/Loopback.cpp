@@ -60,4 +60,19 @@ LoopbackLease::~LoopbackLease() {
 std::string binDir() { return XELOR_BIN_DIR; }
 std::string libDir() { return XELOR_LIB_DIR; }
 
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free loopback port");
+    }
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
 }  // namespace xeltest

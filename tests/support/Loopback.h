@@ -29,6 +29,10 @@ private:
     int lockFd_ = -1;
 };
 
+// A TCP port on 127.0.0.1 that was free a moment ago, for a server of the
+// test's own (xeld, a scraper) that takes its port on its command line.
+int freeLoopbackPort();
+
 // The folder of the build's programs (xelsim, regsvr, xelctl, ...) and libraries.
 std::string binDir();
 std::string libDir();

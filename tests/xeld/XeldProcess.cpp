@@ -55,21 +55,6 @@ std::string slurp(const std::string& path) {
 
 std::string xeldPath() { return binDir() + "/xeld"; }
 
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("no free loopback port");
-    }
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 XeldProcess::XeldProcess(const std::string& unitAddress, std::vector<std::string> args) : port_(freeLoopbackPort()) {
     std::vector<std::string> all = {xeldPath(), "--address", unitAddress, "--listen", listen()};
     all.insert(all.end(), args.begin(), args.end());

@@ -3,6 +3,8 @@
 // messages, stopped with SIGTERM in the destructor.
 #pragma once
 
+#include "tests/support/Loopback.h"
+
 #include <sys/types.h>
 
 #include <memory>
@@ -47,6 +49,5 @@ private:
 int runXeldExpectingExit(const std::vector<std::string>& args, std::string* err = nullptr);
 
 std::string xeldPath();
-int freeLoopbackPort();
 
 }  // namespace xeltest
