@@ -11,7 +11,7 @@ using xeltest::Watcher;
 using xeltest::expectAllWrites;
 
 TEST_F(RegistryConcurrency, ProcessesWritingDifferentKeysLoseNothing) {
-  constexpr int kWrites = 1000;
+  constexpr int kWrites = 300;
   const std::string helper = xeltest::binDir() + "/registry_writer";
   ASSERT_EQ(::access(helper.c_str(), X_OK), 0) << helper << " is missing";
   Watcher watcher;
