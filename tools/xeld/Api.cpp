@@ -63,8 +63,8 @@ std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clien
     const bool up = snap.state == LinkState::Connected;
     gauge("xelor_up", "1 when the unit is connected and answering.", up ? 1 : 0);
     gauge("xelor_info", "The unit's identity.", 1,
-          {{"name", s.name}, {"address", s.address}, {"processor_name", text(snap.unit, "ProcessorName")},
-           {"processor_guid", text(snap.unit, "ProcessorGUID")}});
+          {{"name", s.name}, {"address", s.address}, {"processor_name", text(snap.unitJson(), "ProcessorName")},
+           {"processor_guid", text(snap.unitJson(), "ProcessorGUID")}});
     auto& levels = BuildGauge().Name("xelor_output_level").Help("Latest output meter reading (raw 0-4095).").Register(reg);
     for (const char* c : kChannels) {
         Labels l = unit;
@@ -73,10 +73,10 @@ std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clien
                               ? snap.levels[c].get<double>()
                               : 0);
     }
-    gauge("xelor_muted", "1 when muted, as last read or set through the server.", number(snap.unit, "Mute"));
-    gauge("xelor_film_mode", "1 in film (bypass) mode.", number(snap.unit, "Film"));
-    gauge("xelor_current_format", "The selected format, 0-7.", number(snap.unit, "CurrentFormat"));
-    gauge("xelor_automation_pin", "The automation input pin.", number(snap.unit, "Pin"));
+    gauge("xelor_muted", "1 when muted, as last read or set through the server.", number(snap.unitJson(), "Mute"));
+    gauge("xelor_film_mode", "1 in film (bypass) mode.", number(snap.unitJson(), "Film"));
+    gauge("xelor_current_format", "The selected format, 0-7.", number(snap.unitJson(), "CurrentFormat"));
+    gauge("xelor_automation_pin", "The automation input pin.", number(snap.unitJson(), "Pin"));
     auto counter = [&](const char* name, const char* help, double v) {
         BuildCounter().Name(name).Help(help).Register(reg).Add(unit).Increment(v);
     };
@@ -156,7 +156,7 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         r.body["reconnects"] = snap->reconnects;
         r.body["token_required"] = !settings.token.empty();
         r.body["ex_threshold"] = settings.exThreshold;
-        r.body["unit"] = snap->unit;
+        r.body["unit"] = snap->unitJson();
         r.body["levels"] = snap->levels;
         send(res, r);
     });

@@ -268,7 +268,7 @@ void Owner::refreshUnit() {
     xelctl::Context ctx{options, *session_, out};
     try {
         xelctl::runQuery(ctx, {});
-        current_.unit = nlohmann::ordered_json::parse(out.str());
+        current_.unit = std::make_shared<const nlohmann::ordered_json>(nlohmann::ordered_json::parse(out.str()));
     } catch (const std::exception& e) {
         settings_.log(std::string("cannot read the unit's settings: ") + e.what());
     }
@@ -279,7 +279,8 @@ void Owner::refreshUnit() {
 // configuration file, so an event is not held up by a whole refresh. The
 // formats' settings change only through requests, which refresh everything.
 void Owner::refreshSwitches() {
-    if (!current_.unit.is_object()) return refreshUnit();
+    if (!current_.unit || !current_.unit->is_object()) return refreshUnit();
+    auto unit = std::make_shared<nlohmann::ordered_json>(*current_.unit);
     static const std::pair<const char*, const char16_t*> kSwitches[] = {
         {"Format", u"CurrentFormat"}, {"Format", u"Pin"}, {"Format", u"Film"}, {"Xel", u"Mute"}};
     for (const auto& [object, name] : kSwitches) {
@@ -291,8 +292,9 @@ void Owner::refreshSwitches() {
             refreshUnit();
             return;
         }
-        current_.unit[std::string(name, name + std::char_traits<char16_t>::length(name))] = xelctl::valueJson(value);
+        (*unit)[std::string(name, name + std::char_traits<char16_t>::length(name))] = xelctl::valueJson(value);
     }
+    current_.unit = std::move(unit);
 }
 
 void Owner::readLevels() {

@@ -36,9 +36,16 @@ struct Snapshot {
     std::string since;  // RFC 3339 UTC
     long reconnects = 0;
     long commFailures = 0;
-    nlohmann::ordered_json unit;    // xelctl query --json, or null
+    // xelctl query --json, or null; shared, since it changes far less often than
+    // the levels and every reading publishes a new snapshot.
+    std::shared_ptr<const nlohmann::ordered_json> unit;
     nlohmann::ordered_json levels;  // the latest reading, or null
     std::map<std::string, long> events;
+
+    const nlohmann::ordered_json& unitJson() const {
+        static const nlohmann::ordered_json none;
+        return unit ? *unit : none;
+    }
 };
 
 // An answer to an HTTP request, made on the owner thread.

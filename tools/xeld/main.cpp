@@ -159,6 +159,9 @@ int main(int argc, char** argv) {
     };
     httplib::Server tcp;
     configure(tcp, api);
+    // An event is one small write: sent at once, never held back behind the
+    // last one's acknowledgement.
+    tcp.set_tcp_nodelay(true);
     if (!tcp.bind_to_port(host, port)) {
         log("cannot listen on " + o.listen);
         owner.stop();
