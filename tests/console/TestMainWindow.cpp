@@ -42,7 +42,7 @@
 #include "core/protocol/ConfigFile.h"
 #include "core/protocol/FormatRecord.h"
 #include "tests/support/XelsimProcess.h"
-#include "tests/xeld/XeldProcess.h"
+#include "tests/tools/xeld/XeldProcess.h"
 
 using xel::objrt::Bstr;
 using xel::objrt::ComPtr;

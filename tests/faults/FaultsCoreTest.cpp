@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/control/CoreFixture.h"
+#include "tests/core/control/CoreFixture.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <map>
 
-#include "tests/control/CoreFixture.h"
+#include "tests/core/control/CoreFixture.h"
 #include "tests/firmware/BootCallRecorder.h"
 #include "tests/support/HexRecord.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/control/CoreFixture.h"
+#include "tests/core/control/CoreFixture.h"
 #include "tests/soak/SoakOracle.h"
 
 namespace {
