@@ -35,4 +35,9 @@ function(xelor_add_test)
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
     ENVIRONMENT "XDG_CONFIG_HOME=${home};XELOR_SYSTEM_ROOT=${sysroot};QT_QPA_PLATFORM=offscreen")
+  foreach(cost IN LISTS XELOR_TEST_COSTS)
+    if(cost MATCHES "^${T_NAME}=([0-9]+)$")
+      set_tests_properties(${T_NAME} PROPERTIES COST ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
 endfunction()
