@@ -16,6 +16,8 @@
 
 #include <http_parser.h>
 
+#include "xelsys/Retry.h"
+
 namespace xelctl {
 
 namespace {
@@ -33,11 +35,8 @@ struct Fd {
 // Waits for `events` on `fd` for at most `ms`; false on a time-out.
 bool waitFor(int fd, short events, int ms) {
     pollfd p{fd, events, 0};
-    for (;;) {
-        const int n = ::poll(&p, 1, ms);
-        if (n >= 0) return n > 0;
-        if (errno != EINTR) return true;  // the next call reports the error
-    }
+    const int n = xel::sys::retryOnSignal([&] { return ::poll(&p, 1, ms); });
+    return n != 0;  // on an error, the next call reports it
 }
 
 // Connects `fd` to `addr` within `ms`; "" or the reason.
@@ -58,8 +57,8 @@ std::string connectWithin(int fd, const sockaddr* addr, socklen_t len, int ms) {
 
 bool sendAll(int fd, const std::string& data) {
     for (size_t sent = 0; sent < data.size();) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n =
+            xel::sys::retryOnSignal([&] { return ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL); });
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -194,8 +193,7 @@ HttpResult HttpClient::request(const std::string& method, const std::string& tar
             }
             continue;
         }
-        const ssize_t n = ::recv(socket.fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = xel::sys::retryOnSignal([&] { return ::recv(socket.fd, buffer, sizeof buffer, 0); });
         if (n < 0) {
             result.error = std::string("cannot read the answer: ") + std::strerror(errno);
             return result;
