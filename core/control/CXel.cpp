@@ -7,6 +7,7 @@
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
+#include "core/model/ConnectionSlot.h"
 #include "core/model/ModelCalls.h"
 #include "core/protocol/ConfigFile.h"
 #include "core/protocol/EepromText.h"

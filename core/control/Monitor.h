@@ -32,7 +32,7 @@
 #include "core/control/DownloadState.h"
 #include "core/control/QueryEpochs.h"
 #include "core/control/SettleLedger.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/xelor.h"
 
 namespace xel::core {

@@ -6,6 +6,8 @@
 #include <new>
 #include <thread>
 
+#include "core/model/ConnectionSlot.h"
+#include "core/model/CoreContext.h"
 #include "core/model/ModelCalls.h"
 #include "core/protocol/EepromText.h"
 #include "core/protocol/UnitCommands.h"

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "core/Concrete.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/protocol/FormatRecord.h"
 #include "core/model/FormatTypes.h"
 #include "core/xelor.h"

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "core/Concrete.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/protocol/EepromMap.h"
 #include "core/model/ProfileTypes.h"
 #include "core/xelor.h"

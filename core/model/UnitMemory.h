@@ -1,11 +1,10 @@
-// Unit memory access: the library-wide connection slot, EEPROM reads and writes
-// through it, the pending-write tables that puts fill and the monitor flushes,
-// and the notices the model objects' puts give the core object.
+// Unit memory access: EEPROM reads and writes through the library's connection
+// slot, and the pending-write tables that puts fill and the monitor flushes.
 //
-// Thread contract: the slot is set by the core object's construction and cleared
-// by its final release; sharedComm() may be called from any thread. Each
-// PendingEepromWrites guards itself: a whole queue() call, and one takeRun()
-// collect-and-clear, are atomic with respect to each other.
+// Thread contract: ReadEeprom and WriteEeprom may be called from any thread
+// (the connection serialises whole exchanges). Each PendingEepromWrites guards
+// itself: a whole queue() call, and one takeRun() collect-and-clear, are atomic
+// with respect to each other.
 #pragma once
 
 #include <cstdint>
@@ -18,39 +17,6 @@
 #include "core/xelor.h"
 
 namespace xel::core {
-
-// The one connection every command of the library goes through. The slot holds a
-// reference; sharedComm() returns it with a reference added (null when empty).
-void setSharedComm(IComm* comm) noexcept;
-IComm* sharedComm() noexcept;
-// Whether the slot holds a connection that is connected.
-bool sharedCommConnected() noexcept;
-
-// What the model objects' puts tell the core object, which registers itself
-// here while it holds the library's one slot (and clears it before it goes).
-// The calls are made under the registration's lock, so a registrant that has
-// cleared it is called no more.
-class CoreNotice {
-public:
-    virtual void wakeMonitor() noexcept = 0;
-    virtual void noteDroppedWrite() noexcept = 0;
-    // A switch (mute; the format object's film, format and pin) was stored.
-    virtual void switchStored() noexcept = 0;
-
-protected:
-    ~CoreNotice() = default;
-};
-void setCoreNotice(CoreNotice* core) noexcept;
-
-// Hooks for the library's objects whose puts the monitor acts on (the format
-// and profile objects): each may be called from any thread, also when no core
-// object exists. A change wakes the monitor at once instead of at its next look;
-// a dropped write (the link was down) makes the next WaitSettled report 1.
-void notifyMonitorOfChange() noexcept;
-void notifyMonitorOfDroppedWrite() noexcept;
-// A switch of the format object (film, current format, pin) was stored: it is
-// reported like a dropped write unless the monitor is active on a queried link.
-void notifyMonitorOfSwitchStored() noexcept;
 
 // Sends "rdeep %X %X\r" (count - 1, or 0 for count 0 or 1; then the address) and
 // parses `count` values into `values`. Returns the connection's status (0 = ok).
