@@ -1,34 +1,25 @@
 #include "core/model/CoreContext.h"
 
-#include <mutex>
-
 namespace xel::core {
 
-namespace {
-
-std::mutex g_noticeMutex;
-CoreNotice* g_notice = nullptr;
-
-}  // namespace
-
-void setCoreNotice(CoreNotice* core) noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    g_notice = core;
+void AttachedContext::attach(CoreContext* context) noexcept {
+    std::lock_guard lock(mutex_);
+    context_ = context;
 }
 
-void notifyMonitorOfChange() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->wakeMonitor();
+void AttachedContext::wakeMonitor() noexcept {
+    std::lock_guard lock(mutex_);
+    if (context_) context_->wakeMonitor();
 }
 
-void notifyMonitorOfDroppedWrite() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->noteDroppedWrite();
+void AttachedContext::noteDroppedWrite() noexcept {
+    std::lock_guard lock(mutex_);
+    if (context_) context_->noteDroppedWrite();
 }
 
-void notifyMonitorOfSwitchStored() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->switchStored();
+void AttachedContext::switchStored() noexcept {
+    std::lock_guard lock(mutex_);
+    if (context_) context_->switchStored();
 }
 
 }  // namespace xel::core

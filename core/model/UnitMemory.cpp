@@ -1,7 +1,6 @@
 #include "core/model/UnitMemory.h"
 
 #include "core/model/ConnectionSlot.h"
-#include "core/model/CoreContext.h"
 #include "core/protocol/UnitCommands.h"
 
 namespace xel::core {
@@ -48,7 +47,7 @@ bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values)
                     static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);
         }
         // The monitor sleeps until its next reading is due: bytes to write wake it.
-        notifyMonitorOfChange();
+        if (notify_) notify_->wakeMonitor();
         return true;
     } catch (...) {
         return false;
@@ -56,7 +55,7 @@ bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values)
 }
 
 void PendingEepromWrites::queueOrReportDrop(uint16_t address, int count, const LONG* values) noexcept {
-    if (!queue(address, count, values)) notifyMonitorOfDroppedWrite();
+    if (!queue(address, count, values) && notify_) notify_->noteDroppedWrite();
 }
 
 bool PendingEepromWrites::anyPending() const noexcept {

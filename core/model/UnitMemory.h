@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/model/CoreContext.h"
 #include "core/xelor.h"
 
 namespace xel::core {
@@ -32,13 +33,19 @@ class PendingEepromWrites {
 public:
     static constexpr int kMaxRun = 64;
 
+    // `notify` (the owner's context; null: nobody is told) is woken by each
+    // queued write and hears of each drop queueOrReportDrop reports.
+    explicit PendingEepromWrites(CoreContext* notify = nullptr) noexcept : notify_(notify) {}
+    PendingEepromWrites(const PendingEepromWrites&) = delete;
+    PendingEepromWrites& operator=(const PendingEepromWrites&) = delete;
+
     // The queueing rule: dropped when the shared connection is not connected;
     // otherwise entry (address + i) = values[i] | 0x80000000. Returns whether the
     // bytes were queued.
     bool queue(uint16_t address, int count, const LONG* values) noexcept;
     // queue() for the model objects' puts: bytes that could not be queued are
-    // reported to the core object (notifyMonitorOfDroppedWrite), so the next
-    // WaitSettled says 1 instead of the operator's change vanishing unnoticed.
+    // reported to the context (noteDroppedWrite), so the next WaitSettled says 1
+    // instead of the operator's change vanishing unnoticed.
     void queueOrReportDrop(uint16_t address, int count, const LONG* values) noexcept;
 
     bool anyPending() const noexcept;
@@ -58,6 +65,7 @@ public:
     std::vector<std::pair<uint16_t, LONG>> entries() const;
 
 private:
+    CoreContext* const notify_;
     mutable std::mutex mutex_;
     std::map<uint16_t, LONG> table_;
 };
