@@ -17,6 +17,8 @@ inline constexpr GUID IID_CProfileImpl = makeGuid("42e72b14-44e4-424a-8ba6-83622
 inline constexpr GUID IID_CFormatImpl = makeGuid("b5bc2ae1-67ad-40f4-9152-8f2ccfceb15c");
 inline constexpr GUID IID_CVUImpl = makeGuid("7cbbab10-b7f2-4308-adeb-a8509545f476");
 inline constexpr GUID IID_CXelImpl = makeGuid("0d192945-0f4c-45cc-8b8a-ff2a270b5eec");
+// The private interface through which the core object attaches its sub-objects.
+inline constexpr GUID IID_ICoreAttach = makeGuid("a26ccd6b-6c0d-4d6d-a5da-e46b0ddd0385");
 
 }  // namespace xel
 
@@ -45,5 +47,15 @@ template <class T>
 void releaseConcrete(T* object) noexcept {
     if (object) static_cast<IUnknown*>(static_cast<typename T::Impl*>(object))->Release();
 }
+
+class CoreContext;
+
+// How the core object hands a sub-object it created by ProgID its context
+// (CoreContext), and takes it back (null) before it goes. Sub-objects whose
+// puts the core acts on answer QueryInterface for IID_ICoreAttach.
+struct ICoreAttach : IUnknown {
+    static constexpr IID kIID = IID_ICoreAttach;
+    virtual void attachContext(CoreContext* context) noexcept = 0;
+};
 
 }  // namespace xel::core

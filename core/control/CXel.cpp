@@ -7,6 +7,7 @@
 #include "core/model/CFormat.h"
 #include "core/model/CProfile.h"
 #include "core/model/CVU.h"
+#include "core/model/ConnectionSlot.h"
 #include "core/model/ModelCalls.h"
 #include "core/protocol/ConfigFile.h"
 #include "core/protocol/EepromText.h"
@@ -17,9 +18,20 @@ namespace xel::core {
 
 namespace {
 
-// The process's one core object, for the single-object rule and the hooks.
-std::mutex g_coreMutex;
-CXel* g_core = nullptr;
+// The library's core slot: one core object per process, since the connection
+// it creates fills the library's one connection slot. Taken in finalConstruct,
+// given back by the final release once the connection slot is empty again.
+class CoreSlot {
+public:
+    static bool take() noexcept {
+        bool taken = false;
+        return taken_.compare_exchange_strong(taken, true);
+    }
+    static void giveBack() noexcept { taken_.store(false); }
+
+private:
+    static inline std::atomic<bool> taken_{false};
+};
 
 template <class I>
 HRESULT createByProgId(const char16_t* progId, objrt::ComPtr<I>& out) noexcept {
@@ -82,17 +94,21 @@ void CXel::switchStored() noexcept {
     signal_.wake();
 }
 
+void CXel::attachSubObjects(CoreContext* context) noexcept {
+    for (IUnknown* object : {static_cast<IUnknown*>(comm_.get()), static_cast<IUnknown*>(profile_.get()),
+                             static_cast<IUnknown*>(format_.get()), static_cast<IUnknown*>(vu_.get())}) {
+        objrt::ComPtr<ICoreAttach> attach;
+        if (object && SUCCEEDED(object->QueryInterface(ICoreAttach::kIID, attach.putVoid())) && attach)
+            attach->attachContext(context);
+    }
+}
+
 // ---- life ---------------------------------------------------------------------
 
 HRESULT CXel::finalConstruct() noexcept {
     return guarded([&]() -> HRESULT {
-        {
-            std::lock_guard lock(g_coreMutex);
-            if (g_core) return E_ACCESSDENIED;
-            g_core = this;
-            ownsSlot_ = true;
-            setCoreNotice(this);
-        }
+        if (!CoreSlot::take()) return E_ACCESSDENIED;
+        ownsSlot_ = true;
         HRESULT hr = createByProgId(u"Xelor.Comm", comm_);
         if (FAILED(hr)) return hr;
         if (FAILED(hr = concrete(comm_, commImpl_))) return hr;
@@ -103,6 +119,7 @@ HRESULT CXel::finalConstruct() noexcept {
         if (FAILED(hr = concrete(format_, formatImpl_))) return hr;
         if (FAILED(hr = createByProgId(u"Xelor.VU", vu_))) return hr;
         if (FAILED(hr = concrete(vu_, vuImpl_))) return hr;
+        attachSubObjects(this);
 
         thread_.start([this] { monitor_.run(); });
         return S_OK;
@@ -117,17 +134,19 @@ void CXel::finalRelease() noexcept {
     else
         thread_.stop(false);
     ledger_.failAll();
-    {
-        std::lock_guard lock(g_coreMutex);
-        if (ownsSlot_ && g_core == this) {
-            setCoreNotice(nullptr);
-            g_core = nullptr;
-        }
-    }
+    // Client threads may still hold a sub-object: their puts tell this object
+    // nothing more once this returns.
+    attachSubObjects(nullptr);
     if (comm_) {
         IComm* inSlot = sharedComm();
         if (inSlot == comm_.get()) setSharedComm(nullptr);
         if (inSlot) inSlot->Release();
+    }
+    // After the connection slot is empty, so that the next core object's
+    // connection is never the one cleared here.
+    if (ownsSlot_) {
+        ownsSlot_ = false;
+        CoreSlot::giveBack();
     }
     releaseConcrete(commImpl_);
     releaseConcrete(profileImpl_);
@@ -164,12 +183,7 @@ HRESULT CXel::get_VU(IVU** pVal) noexcept { return pVal ? vu_.copyTo(pVal) : E_P
 
 // ---- settings ---------------------------------------------------------------------
 
-void CXel::queueByte(uint16_t address, LONG value) noexcept {
-    if (pending_.queue(address, 1, &value))
-        signal_.wake();
-    else
-        droppedWrites_.fetch_add(1);
-}
+void CXel::queueByte(uint16_t address, LONG value) noexcept { pending_.queueOrReportDrop(address, 1, &value); }
 
 HRESULT CXel::get_PowerOnFormat(LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;

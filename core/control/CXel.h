@@ -6,7 +6,9 @@
 // IXelStatus tells a client when its changes have reached the unit.
 //
 // One core object per process: the connection sits in one library-wide slot,
-// so creating a second while one lives fails with E_ACCESSDENIED.
+// so creating a second while one lives fails with E_ACCESSDENIED. The format
+// and profile objects it creates are handed its context (ICoreAttach) and tell
+// it of their puts; it takes the context back before it goes.
 //
 // Thread contract
 // - Automation members run on client threads. Puts may run beside the monitor;
@@ -31,9 +33,10 @@
 #include "core/control/Monitor.h"
 #include "core/control/MonitorThread.h"
 #include "core/control/QueryEpochs.h"
-#include "core/control/UnitMemory.h"
 #include "core/control/SettleLedger.h"
 #include "core/control/XelTypes.h"
+#include "core/model/CoreContext.h"
+#include "core/model/UnitMemory.h"
 #include "core/protocol/EepromMap.h"
 #include "core/protocol/UnitNumbering.h"
 #include "core/xelor.h"
@@ -56,7 +59,7 @@ class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXelStatus, kIXelStatusDesc>,
              public objrt::ConnectionPointContainer<CXel>,
              public objrt::ProvideClassInfo2<kXelClass>,
-             private CoreNotice,
+             private CoreContext,
              private MonitorHost {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
@@ -104,17 +107,20 @@ public:
     HRESULT WaitSettled(LONG TimeoutMs, LONG* Result) noexcept override;
     HRESULT get_DownloadProgress(LONG* pVal) noexcept override;
 
-    // For the library's hooks (notifyMonitorOfChange and friends).
-    void wakeMonitor() noexcept override { signal_.wake(); }
-    void noteDroppedWrite() noexcept override { droppedWrites_.fetch_add(1); }
-    void switchStored() noexcept override;
-
 protected:
     CXel() : monitor_(*this), thread_(signal_) {}
     ~CXel() = default;
 
 private:
     HRESULT queryUnit() noexcept;
+
+    // CoreContext: what the sub-objects' puts (and this object's own) tell it.
+    void wakeMonitor() noexcept override { signal_.wake(); }
+    void noteDroppedWrite() noexcept override { droppedWrites_.fetch_add(1); }
+    void switchStored() noexcept override;
+
+    // Hands each sub-object this object's context (or null, taking it back).
+    void attachSubObjects(CoreContext* context) noexcept;
 
     // Stores one byte for the monitor; a drop (link down) is remembered.
     void queueByte(uint16_t address, LONG value) noexcept;
@@ -160,7 +166,7 @@ private:
     std::atomic<LONG> filmReturnFormat_{0};
     std::atomic<LONG> mute_{0};
     std::mutex powerOnMutex_;  // one put's store and its address-1 byte together
-    PendingEepromWrites pending_;
+    PendingEepromWrites pending_{this};
     std::atomic<uint32_t> droppedWrites_{0};
 
     QueryEpochs query_;
@@ -171,7 +177,7 @@ private:
     MonitorSignal signal_;
     Monitor monitor_;
     MonitorThread thread_;
-    bool ownsSlot_ = false;  // this object is the process's core object
+    bool ownsSlot_ = false;  // this object holds the library's core slot
 
     objrt::ConnectionPoint events_{this, DIID__IXelEvents};
     objrt::ConnectionPoint propertyNotify_{this, IID_IPropertyNotifySink};

@@ -13,10 +13,10 @@
 // state and raises CommFail once; the monitor then idles until the next Query.
 //
 // The rhythm is event-driven: the thread wakes at once when a client stores a
-// change (MonitorSignal::wake, notifyMonitorOfChange: the core's and the format
-// object's switch puts, and every queued EEPROM write) and otherwise sleeps
-// until the next reading is due, looking again at least every kChangePoll
-// while active, so a connected idle core costs next to nothing.
+// change (MonitorSignal::wake, through the core's CoreContext: the core's and
+// the format object's switch puts, and every queued EEPROM write) and
+// otherwise sleeps until the next reading is due, looking again at least every
+// kChangePoll while active, so a connected idle core costs next to nothing.
 //
 // Thread contract: Monitor runs on its own thread only. MonitorSignal may be
 // used from any thread.
@@ -32,7 +32,7 @@
 #include "core/control/DownloadState.h"
 #include "core/control/QueryEpochs.h"
 #include "core/control/SettleLedger.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/xelor.h"
 
 namespace xel::core {

@@ -6,6 +6,7 @@
 #include <new>
 #include <thread>
 
+#include "core/model/ConnectionSlot.h"
 #include "core/model/ModelCalls.h"
 #include "core/protocol/EepromText.h"
 #include "core/protocol/UnitCommands.h"
@@ -260,7 +261,7 @@ HRESULT CFormat::get_CurrentFormat(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_CurrentFormat(LONG newVal) noexcept {
     currentFormat_.store(newVal);
-    notifyMonitorOfSwitchStored();
+    context_.switchStored();
     return S_OK;
 }
 
@@ -272,7 +273,7 @@ HRESULT CFormat::get_Pin(LONG* pVal) noexcept {
 
 HRESULT CFormat::put_Pin(LONG newVal) noexcept {
     pin_.store(newVal);
-    notifyMonitorOfSwitchStored();
+    context_.switchStored();
     return S_OK;
 }
 
@@ -284,7 +285,7 @@ HRESULT CFormat::get_Film(VARIANT_BOOL* pVal) noexcept {
 
 HRESULT CFormat::put_Film(VARIANT_BOOL newVal) noexcept {
     film_.store(newVal == VARIANT_TRUE ? 1 : 0);
-    notifyMonitorOfSwitchStored();
+    context_.switchStored();
     return S_OK;
 }
 

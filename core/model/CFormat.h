@@ -25,7 +25,7 @@
 #include <string>
 
 #include "core/Concrete.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/protocol/FormatRecord.h"
 #include "core/model/FormatTypes.h"
 #include "core/xelor.h"
@@ -35,10 +35,12 @@ namespace xel::core {
 
 class CFormat : public ImplTag<IID_CFormatImpl>,
                 public objrt::Dispatch<IFormat, kIFormatDesc>,
-                public objrt::ProvideClassInfo<kFormatClass> {
+                public objrt::ProvideClassInfo<kFormatClass>,
+              public ICoreAttach {
 public:
     using Impl = ImplTag<IID_CFormatImpl>;
-    using Interfaces = objrt::InterfaceMap<IFormat, objrt::Through<IDispatch, IFormat>, IProvideClassInfo, Impl>;
+    using Interfaces =
+        objrt::InterfaceMap<IFormat, objrt::Through<IDispatch, IFormat>, IProvideClassInfo, ICoreAttach, Impl>;
 
     // One name for what every base interface declares; Object<> implements them.
     HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;
@@ -96,6 +98,9 @@ public:
 
     PendingEepromWrites& pending() noexcept { return pending_; }
 
+    // ICoreAttach: the core object that created this one (null: none).
+    void attachContext(CoreContext* context) noexcept override { context_.attach(context); }
+
     // The pause before each of the seven records a ModePin put queues
     // (50 ms; a tenth of it under XELOR_TEST_TIMING=fast).
     static int modePinPauseMs() noexcept;
@@ -122,7 +127,8 @@ private:
     std::atomic<int32_t> modePin_{1};
     std::atomic<int32_t> film_{0};
 
-    PendingEepromWrites pending_;
+    AttachedContext context_;
+    PendingEepromWrites pending_{&context_};
 };
 
 }  // namespace xel::core

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "core/Concrete.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 #include "core/protocol/EepromMap.h"
 #include "core/model/ProfileTypes.h"
 #include "core/xelor.h"
@@ -27,10 +27,12 @@ namespace xel::core {
 
 class CProfile : public ImplTag<IID_CProfileImpl>,
                  public objrt::Dispatch<IProfile, kIProfileDesc>,
-                 public objrt::ProvideClassInfo<kProfileClass> {
+                 public objrt::ProvideClassInfo<kProfileClass>,
+               public ICoreAttach {
 public:
     using Impl = ImplTag<IID_CProfileImpl>;
-    using Interfaces = objrt::InterfaceMap<IProfile, objrt::Through<IDispatch, IProfile>, IProvideClassInfo, Impl>;
+    using Interfaces =
+        objrt::InterfaceMap<IProfile, objrt::Through<IDispatch, IProfile>, IProvideClassInfo, ICoreAttach, Impl>;
 
     // One name for what every base interface declares; Object<> implements them.
     HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;
@@ -48,6 +50,9 @@ public:
     HRESULT Cleanup() noexcept override;
 
     PendingEepromWrites& pending() noexcept { return pending_; }
+
+    // ICoreAttach: the core object that created this one (null: none).
+    void attachContext(CoreContext* context) noexcept override { context_.attach(context); }
 
 protected:
     CProfile() = default;
@@ -67,7 +72,8 @@ private:
     Field theaterName_{kEepromTheaterName, kTheaterNameSize, {}};
     Field screenNumber_{kEepromScreenNumber, kScreenNumberSize, {}};
 
-    PendingEepromWrites pending_;
+    AttachedContext context_;
+    PendingEepromWrites pending_{&context_};
 };
 
 }  // namespace xel::core

@@ -199,6 +199,41 @@ TEST_F(CoreTest, OneCoreObjectPerProcess) {
     second = nullptr;
 }
 
+// Format and profile objects outlive their core when a client holds them: puts
+// racing its final release and puts after it have no core left to tell. One
+// created on its own by ProgID takes puts without a core just the same.
+TEST_F(CoreTest, SubObjectsTakePutsWithoutTheirCore) {
+    ComPtr<xel::IFormat> heldFormat = format;
+    ComPtr<xel::IProfile> heldProfile = profile;
+    std::atomic<int> rounds{0};
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        for (LONG i = 0; !stop; ++i, ++rounds) {
+            // Not connected: switches and dropped writes go to the core, while there is one.
+            EXPECT_EQ(heldFormat->put_Pin(i % 16 + 1), S_OK);
+            EXPECT_EQ(heldFormat->put_InputTrim(1, i & 0xFF), S_OK);
+            EXPECT_EQ(heldProfile->put_TheaterName(Bstr(u"Held").get()), S_OK);
+        }
+    });
+    while (rounds < 50) std::this_thread::yield();
+    releaseCore();
+    const int atRelease = rounds;
+    while (rounds < atRelease + 50) std::this_thread::yield();
+    stop = true;
+    client.join();
+    EXPECT_EQ(heldFormat->put_Film(VARIANT_TRUE), S_OK);
+
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"Xelor.Format", &clsid), S_OK);
+    ComPtr<xel::IFormat> alone;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, xel::IID_IFormat, alone.putVoid()), S_OK);
+    EXPECT_EQ(alone->put_Pin(7), S_OK);
+    EXPECT_EQ(alone->put_FormatName(2, Bstr(u"Alone").get()), S_OK);
+    LONG pin = 0;
+    EXPECT_EQ(alone->get_Pin(&pin), S_OK);
+    EXPECT_EQ(pin, 7);
+}
+
 TEST_F(CoreTest, SinksMayUnadviseAndTheCoreMayGoFromInsideAnEvent) {
     startSim();
     connectAndQuery();

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "core/connection/CComm.h"
-#include "core/control/UnitMemory.h"
+#include "core/model/ConnectionSlot.h"
+#include "core/model/UnitMemory.h"
 #include "platform/objrt/Object.h"
 
 namespace modeltest {

@@ -5,7 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "core/control/UnitMemory.h"
+#include "core/model/ConnectionSlot.h"
+#include "core/model/UnitMemory.h"
 #include "tests/core/connection/CommFixture.h"
 #include "tests/support/XelsimProcess.h"
 

@@ -1,56 +1,9 @@
-#include "core/control/UnitMemory.h"
+#include "core/model/UnitMemory.h"
 
+#include "core/model/ConnectionSlot.h"
 #include "core/protocol/UnitCommands.h"
 
 namespace xel::core {
-
-namespace {
-
-std::mutex g_slotMutex;
-IComm* g_comm = nullptr;
-
-std::mutex g_noticeMutex;
-CoreNotice* g_notice = nullptr;
-
-}  // namespace
-
-void setSharedComm(IComm* comm) noexcept {
-    if (comm) comm->AddRef();
-    IComm* old;
-    {
-        std::lock_guard lock(g_slotMutex);
-        old = g_comm;
-        g_comm = comm;
-    }
-    // Released outside the lock: a final release may run arbitrary clean-up.
-    if (old) old->Release();
-}
-
-void setCoreNotice(CoreNotice* core) noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    g_notice = core;
-}
-
-void notifyMonitorOfChange() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->wakeMonitor();
-}
-
-void notifyMonitorOfDroppedWrite() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->noteDroppedWrite();
-}
-
-void notifyMonitorOfSwitchStored() noexcept {
-    std::lock_guard lock(g_noticeMutex);
-    if (g_notice) g_notice->switchStored();
-}
-
-IComm* sharedComm() noexcept {
-    std::lock_guard lock(g_slotMutex);
-    if (g_comm) g_comm->AddRef();
-    return g_comm;
-}
 
 HRESULT ReadEeprom(uint16_t address, int count, LONG* values) noexcept {
     if (count > 0 && !values) return E_POINTER;
@@ -82,16 +35,6 @@ HRESULT WriteEeprom(uint16_t address, int count, const LONG* values) noexcept {
     return hr;
 }
 
-bool sharedCommConnected() noexcept {
-    IComm* comm = sharedComm();
-    VARIANT_BOOL connected = VARIANT_FALSE;
-    if (comm) {
-        comm->IsConnected(&connected);
-        comm->Release();
-    }
-    return connected == VARIANT_TRUE;
-}
-
 bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values) noexcept {
     if (count <= 0 || !values || address + count - 1 > 0xFFFF) return false;
     try {
@@ -104,7 +47,7 @@ bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values)
                     static_cast<LONG>(static_cast<uint32_t>(values[i]) | 0x80000000u);
         }
         // The monitor sleeps until its next reading is due: bytes to write wake it.
-        notifyMonitorOfChange();
+        if (notify_) notify_->wakeMonitor();
         return true;
     } catch (...) {
         return false;
@@ -112,7 +55,7 @@ bool PendingEepromWrites::queue(uint16_t address, int count, const LONG* values)
 }
 
 void PendingEepromWrites::queueOrReportDrop(uint16_t address, int count, const LONG* values) noexcept {
-    if (!queue(address, count, values)) notifyMonitorOfDroppedWrite();
+    if (!queue(address, count, values) && notify_) notify_->noteDroppedWrite();
 }
 
 bool PendingEepromWrites::anyPending() const noexcept {
