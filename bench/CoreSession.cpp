@@ -100,8 +100,7 @@ private:
 
 CoreSession::CoreSession() : mute_(std::u16string_view(u"mute\r")) {
     check(CoInitialize(nullptr), "CoInitialize");
-    const HRESULT hr =
-        CoCreateInstance(xel::CLSID_Xel, nullptr, CLSCTX_INPROC_SERVER, xel::IID_IXel, xel_.putVoid());
+    const HRESULT hr = CoCreateInstance(xel::CLSID_Xel, nullptr, CLSCTX_INPROC_SERVER, xel::IID_IXel, xel_.putVoid());
     if (hr != S_OK) {
         CoUninitialize();
         throw std::runtime_error("the core object cannot be created (status " + std::to_string(hr) +

@@ -35,7 +35,8 @@ std::runtime_error systemFailure(const std::string& what) {
 bool writeAll(int fd, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
+        const ssize_t n =
+            xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -100,8 +101,7 @@ std::unique_ptr<EchoLink> EchoLink::tcp() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 ||
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         const auto failure = systemFailure("cannot listen on the loopback interface");
         ::close(listener);
@@ -157,8 +157,7 @@ std::vector<double> EchoLink::roundTrips(const EchoScript& script, int rounds) {
     std::thread peer([&] {
         std::string frame;
         for (int i = 0; i < rounds; ++i) {
-            if (!readExactly(peer_, script.frame.size(), Clock::now() + kStallLimit, frame) ||
-                frame != script.frame) {
+            if (!readExactly(peer_, script.frame.size(), Clock::now() + kStallLimit, frame) || frame != script.frame) {
                 peerFailed = true;
                 return;
             }

@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,7 +62,9 @@ double msSince(Clock::time_point start) {
 double cpuMs() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
-    auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
     return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
@@ -102,8 +104,10 @@ struct Exchange {
 std::vector<Exchange> exchangesIn(const std::vector<LogEntry>& entries) {
     std::vector<Exchange> out;
     for (const LogEntry& e : entries) {
-        if (e.dir == "rx") out.push_back({e.bytes, {}});
-        else if (e.dir == "tx" && !out.empty() && out.back().reply.empty()) out.back().reply = e.bytes;
+        if (e.dir == "rx")
+            out.push_back({e.bytes, {}});
+        else if (e.dir == "tx" && !out.empty() && out.back().reply.empty())
+            out.back().reply = e.bytes;
     }
     std::erase_if(out, [](const Exchange& x) { return x.reply.empty(); });
     return out;
@@ -401,8 +405,7 @@ private:
     // Adds the bare echo of the last exchange as a floor row; returns its median.
     double echoFloor(const std::string& name, EchoLink& link, const Exchange& x, std::chrono::microseconds gap,
                      int rounds) {
-        EchoScript script{x.frame, gap.count() > 0 ? splitReply(x.reply, 3) : std::vector<std::string>{x.reply},
-                          gap};
+        EchoScript script{x.frame, gap.count() > 0 ? splitReply(x.reply, 3) : std::vector<std::string>{x.reply}, gap};
         Figure f = figure(name, "ms", link.roundTrips(script, rounds));
         f.floorIs = "(a floor)";
         figures_.push_back(f);
@@ -452,8 +455,7 @@ private:
             if (i > 0) {
                 if (!log.waitFor([](const LogEntry& e) { return e.dir == "rx" && e.text == "digitalenable"; }, 5s) ||
                     !log.waitFor([](const LogEntry& e) { return e.dir == "tx"; }, 5s))
-                    throw std::runtime_error("the monitor did not read the status after a Query\n" +
-                                             sim.diagnostics());
+                    throw std::runtime_error("the monitor did not read the status after a Query\n" + sim.diagnostics());
                 std::this_thread::sleep_for(3ms);
             }
             (void)log.poll();
@@ -478,7 +480,8 @@ private:
             if (queryExchanges.empty()) {
                 // The Query's own frames: up to the reply of its last read.
                 const size_t end = std::min(entries.size(), lastQueryFrame + 2);
-                queryExchanges = exchangesIn(std::vector<LogEntry>(entries.begin(), entries.begin() + static_cast<long>(end)));
+                queryExchanges =
+                    exchangesIn(std::vector<LogEntry>(entries.begin(), entries.begin() + static_cast<long>(end)));
             }
             times.push_back(took);
         }
@@ -726,7 +729,8 @@ private:
         std::vector<double> query, get, scrape;
         for (int i = 0, n = samples(40); i < n; ++i) {
             query.push_back(timedRun({program, "--server", url, "query"}, sim.folder() + "/q.out").first);
-            get.push_back(timedRun({program, "--server", url, "get", "Format.InputTrim", "2"}, sim.folder() + "/g.out").first);
+            get.push_back(
+                timedRun({program, "--server", url, "get", "Format.InputTrim", "2"}, sim.folder() + "/g.out").first);
         }
         for (int i = 0, n = samples(200); i < n; ++i) {
             const auto start = Clock::now();
@@ -772,7 +776,8 @@ private:
             core().query();
             PinProbe probe(own);
             const size_t before = core().automationEvents();
-            direct = probe.run(n, [&](size_t k) { return core().automationEventAt(k, 5000); }, before);
+            direct = probe.run(
+                n, [&](size_t k) { return core().automationEventAt(k, 5000); }, before);
             std::this_thread::sleep_for(1s);
             for (int i = 0, m = samples(10); i < m; ++i) {
                 const double c0 = cpuMs();
@@ -808,14 +813,16 @@ private:
         const std::vector<double> rateOne = exchangeRate(log, samples(5));
         EventStream& first = *streams[0];
         eventFigure("event: unit's reply -> SSE client, 1 stream",
-                    probe.run(n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()),
+                    probe.run(
+                        n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()),
                     true);
         while (streams.size() < 48) streams.push_back(std::make_unique<EventStream>(port));
         for (const auto& st : streams)
             if (!st->waitOpen(5000)) throw std::runtime_error("not every one of 48 event streams opened");
         const std::vector<double> rateMany = exchangeRate(log, samples(5));
         eventFigure("event: unit's reply -> SSE client, 48 streams",
-                    probe.run(n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()),
+                    probe.run(
+                        n, [&](size_t k) { return first.automationEventAt(k, 5000); }, first.automationEvents()),
                     false);
         streams.clear();
         // The closed streams' server threads notice at their next write: the idle
@@ -878,8 +885,8 @@ private:
                 throw std::runtime_error("the download ended in state " + std::to_string(end) + "\n" +
                                          sim.diagnostics());
             const ProcessIo after = processIo(sim.pid());
-            paced.push_back(wireMs(static_cast<size_t>(after.written - before.written -
-                                                       (fileSize(logPath(sim)) - logBefore))));
+            paced.push_back(
+                wireMs(static_cast<size_t>(after.written - before.written - (fileSize(logPath(sim)) - logBefore))));
             unpaced.push_back(static_cast<double>(after.read - before.read));
         }
         const double wire = summarize(paced).median;

@@ -93,8 +93,7 @@ std::optional<LogTail::Seen> LogTail::waitFor(const std::function<bool(const Log
         // Events are drained before the file is read, so a write that lands in
         // between wakes the next wait instead of being missed.
         char events[4096];
-        while (::read(notify_, events, sizeof events) > 0) {
-        }
+        while (::read(notify_, events, sizeof events) > 0) {}
         readNew();
         while (!ready_.empty()) {
             LogEntry e = std::move(ready_.front());

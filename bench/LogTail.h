@@ -16,12 +16,12 @@
 namespace xelbench {
 
 struct LogEntry {
-    double timeMs = 0;    // xelsim's clock, since it started
-    double monoMs = 0;    // the machine's monotonic clock (steady_clock), frames only
-    std::string dir;      // "rx" from the host, "tx" to it, "" for an event
-    std::string event;    // events only
-    std::string text;     // rx: the command without "\r"; tx: the reply
-    std::string bytes;    // the raw bytes of the frame or reply
+    double timeMs = 0;  // xelsim's clock, since it started
+    double monoMs = 0;  // the machine's monotonic clock (steady_clock), frames only
+    std::string dir;    // "rx" from the host, "tx" to it, "" for an event
+    std::string event;  // events only
+    std::string text;   // rx: the command without "\r"; tx: the reply
+    std::string bytes;  // the raw bytes of the frame or reply
 };
 
 // One line of the log; none when it is not a JSON object.
@@ -48,8 +48,7 @@ public:
     // Reads on until an entry not yet handed out satisfies `match`; the entries
     // up to it are consumed, those after it are kept for the next call. None
     // after `limit`.
-    std::optional<Seen> waitFor(const std::function<bool(const LogEntry&)>& match,
-                                std::chrono::milliseconds limit);
+    std::optional<Seen> waitFor(const std::function<bool(const LogEntry&)>& match, std::chrono::milliseconds limit);
 
 private:
     void readNew();

@@ -100,8 +100,12 @@ std::string formatTable(const std::vector<Figure>& figures) {
         out << pad(f.name, nameWidth) << "  " << pad(f.unit, 6) << pad(std::to_string(f.summary.count), 6, true)
             << pad(fixed(f.summary.median, 3), 11, true) << pad(fixed(f.summary.p99, 3), 11, true)
             << pad(fixed(f.floor, 3), 11, true) << pad(fixed(medianRatio(f), 2), 8, true)
-            << pad(fixed(p99Ratio(f), 2), 8, true) << "  " << pad(!met ? "" : *met ? "ok" : "MISS", 4) << "  "
-            << f.floorIs << '\n';
+            << pad(fixed(p99Ratio(f), 2), 8, true) << "  "
+            << pad(!met   ? ""
+                   : *met ? "ok"
+                          : "MISS",
+                   4)
+            << "  " << f.floorIs << '\n';
     }
     return out.str();
 }

@@ -6,11 +6,11 @@
 #include <QDialog>
 
 class CAboutDlg : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit CAboutDlg(QWidget* parent);
+    explicit CAboutDlg(QWidget* parent);
 
-  static QString caption() { return QStringLiteral("About XelExec"); }
-  static QString text() { return QStringLiteral("Xelor Laptop Interface Software Ver 2.1.0.0"); }
+    static QString caption() { return QStringLiteral("About XelExec"); }
+    static QString text() { return QStringLiteral("Xelor Laptop Interface Software Ver 2.1.0.0"); }
 };

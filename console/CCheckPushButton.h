@@ -8,11 +8,11 @@
 #include <QPushButton>
 
 class CCheckPushButton : public QPushButton {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit CCheckPushButton(const QString& text, QWidget* parent = nullptr);
+    explicit CCheckPushButton(const QString& text, QWidget* parent = nullptr);
 
 protected:
-  void nextCheckState() override {}
+    void nextCheckState() override {}
 };

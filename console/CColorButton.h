@@ -25,37 +25,37 @@
 class QStyleOptionButton;
 
 class CColorButton : public QPushButton, public CColorControl {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit CColorButton(QWidget* parent = nullptr);
-  explicit CColorButton(const QString& text, QWidget* parent = nullptr);
-  ~CColorButton() override;
+    explicit CColorButton(QWidget* parent = nullptr);
+    explicit CColorButton(const QString& text, QWidget* parent = nullptr);
+    ~CColorButton() override;
 
-  // Gradient colours as 32-bit ARGB values.
-  void setGradient(QRgb top, QRgb bottom);
-  QRgb topColor() const { return top_; }
-  QRgb bottomColor() const { return bottom_; }
-  QRgb disabledBackground() const { return disabledBackground_; }
+    // Gradient colours as 32-bit ARGB values.
+    void setGradient(QRgb top, QRgb bottom);
+    QRgb topColor() const { return top_; }
+    QRgb bottomColor() const { return bottom_; }
+    QRgb disabledBackground() const { return disabledBackground_; }
 
-  // True when the current style draws themed button panels.
-  bool themedDrawing() const;
-  // The rectangle inside the frame, for the current size, style and state.
-  QRect contentRect() const;
-  // The rectangle the gradient fills: the content rectangle and the row above it.
-  QRect fillRect() const;
+    // True when the current style draws themed button panels.
+    bool themedDrawing() const;
+    // The rectangle inside the frame, for the current size, style and state.
+    QRect contentRect() const;
+    // The rectangle the gradient fills: the content rectangle and the row above it.
+    QRect fillRect() const;
 
 protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  // The system colours changed (palette or style): subclasses re-derive theirs.
-  virtual void systemColorsChanged();
+    void paintEvent(QPaintEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // The system colours changed (palette or style): subclasses re-derive theirs.
+    virtual void systemColorsChanged();
 
 private:
-  QStyleOptionButton panelOption() const;
+    QStyleOptionButton panelOption() const;
 
-  QRgb top_ = 0;
-  QRgb bottom_ = 0;
-  QRgb disabledBackground_ = 0;
+    QRgb top_ = 0;
+    QRgb bottom_ = 0;
+    QRgb disabledBackground_ = 0;
 };

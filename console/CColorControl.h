@@ -10,20 +10,20 @@
 
 class CColorControl {
 public:
-  CColorControl();
-  virtual ~CColorControl() = default;
+    CColorControl();
+    virtual ~CColorControl() = default;
 
-  QColor textColor() const { return textColor_; }
-  void setTextColor(const QColor& c) { textColor_ = c; }
-  QColor disabledTextColor() const { return disabledTextColor_; }
-  QColor disabledBackgroundColor() const { return disabledBackground_; }
+    QColor textColor() const { return textColor_; }
+    void setTextColor(const QColor& c) { textColor_ = c; }
+    QColor disabledTextColor() const { return disabledTextColor_; }
+    QColor disabledBackgroundColor() const { return disabledBackground_; }
 
 protected:
-  // Takes the disabled looks from a palette: its grey text and its button face.
-  void takeSystemColors(const QPalette& palette);
+    // Takes the disabled looks from a palette: its grey text and its button face.
+    void takeSystemColors(const QPalette& palette);
 
 private:
-  QColor textColor_;
-  QColor disabledTextColor_;
-  QColor disabledBackground_;
+    QColor textColor_;
+    QColor disabledTextColor_;
+    QColor disabledBackground_;
 };

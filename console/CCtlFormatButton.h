@@ -13,23 +13,23 @@
 #include "console/CColorButton.h"
 
 class CCtlFormatButton : public CColorButton {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  enum class Look { Normal, Highlighted };
+    enum class Look { Normal, Highlighted };
 
-  explicit CCtlFormatButton(QWidget* parent = nullptr);
-  explicit CCtlFormatButton(const QString& text, QWidget* parent = nullptr);
+    explicit CCtlFormatButton(QWidget* parent = nullptr);
+    explicit CCtlFormatButton(const QString& text, QWidget* parent = nullptr);
 
-  // Sets the look's colours and repaints.
-  void setLook(Look look);
-  Look look() const { return look_; }
+    // Sets the look's colours and repaints.
+    void setLook(Look look);
+    Look look() const { return look_; }
 
 protected:
-  void systemColorsChanged() override;
+    void systemColorsChanged() override;
 
 private:
-  void applyLook();
+    void applyLook();
 
-  Look look_ = Look::Normal;
+    Look look_ = Look::Normal;
 };

@@ -20,40 +20,40 @@ class QLineEdit;
 class QLabel;
 
 class CCtlIPAddress : public QFrame {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  static constexpr int kParts = 4;
+    static constexpr int kParts = 4;
 
-  explicit CCtlIPAddress(QWidget* parent = nullptr);
+    explicit CCtlIPAddress(QWidget* parent = nullptr);
 
-  quint32 address() const;
-  void setAddress(quint32 address);
-  // Every part blank.
-  void clear();
-  bool isBlank() const;
-  // No part blank.
-  bool isComplete() const;
-  // "a.b.c.d", blanks left empty ("192.168..").
-  QString text() const;
+    quint32 address() const;
+    void setAddress(quint32 address);
+    // Every part blank.
+    void clear();
+    bool isBlank() const;
+    // No part blank.
+    bool isComplete() const;
+    // "a.b.c.d", blanks left empty ("192.168..").
+    QString text() const;
 
-  // The part's edit box, for focus handling and tests.
-  QLineEdit* part(int index) const { return parts_[static_cast<size_t>(index)]; }
+    // The part's edit box, for focus handling and tests.
+    QLineEdit* part(int index) const { return parts_[static_cast<size_t>(index)]; }
 
 signals:
-  void addressChanged();
+    void addressChanged();
 
 protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
-  int indexOf(const QObject* edit) const;
-  void partEdited(int index);
-  void moveTo(int index, bool atStart);
-  void layoutParts();
+    int indexOf(const QObject* edit) const;
+    void partEdited(int index);
+    void moveTo(int index, bool atStart);
+    void layoutParts();
 
-  std::array<QLineEdit*, kParts> parts_{};
-  std::array<QLabel*, kParts - 1> dots_{};
+    std::array<QLineEdit*, kParts> parts_{};
+    std::array<QLabel*, kParts - 1> dots_{};
 };

@@ -33,57 +33,57 @@ class QPushButton;
 class QRadioButton;
 
 class CDlgAddProcessor : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  // For a new definition.
-  CDlgAddProcessor(CXelExecApp& app, QWidget* parent);
-  // For an existing definition of the library.
-  CDlgAddProcessor(CXelExecApp& app, QWidget* parent, CProcessorDef* existing);
-  ~CDlgAddProcessor() override;
+    // For a new definition.
+    CDlgAddProcessor(CXelExecApp& app, QWidget* parent);
+    // For an existing definition of the library.
+    CDlgAddProcessor(CXelExecApp& app, QWidget* parent, CProcessorDef* existing);
+    ~CDlgAddProcessor() override;
 
-  // After OK: the definition as saved (for a new one, the library's new entry).
-  CProcessorDef* definition() const { return saved_; }
-  bool isNew() const { return existing_ == nullptr; }
+    // After OK: the definition as saved (for a new one, the library's new entry).
+    CProcessorDef* definition() const { return saved_; }
+    bool isNew() const { return existing_ == nullptr; }
 
-  // The controls, for the window's tests.
-  QLineEdit* nameEdit() const { return name_; }
-  QLineEdit* guidEdit() const { return guid_; }
-  QLineEdit* formatNameEdit(int format) const { return formats_.at(static_cast<size_t>(format - 1)).name; }
-  QComboBox* pinList(int format) const { return formats_.at(static_cast<size_t>(format - 1)).pin; }
-  QRadioButton* xelRadio(int format) const { return formats_.at(static_cast<size_t>(format - 1)).xel; }
-  QPushButton* okButton() const { return ok_; }
-  QPushButton* cancelButton() const { return cancel_; }
+    // The controls, for the window's tests.
+    QLineEdit* nameEdit() const { return name_; }
+    QLineEdit* guidEdit() const { return guid_; }
+    QLineEdit* formatNameEdit(int format) const { return formats_.at(static_cast<size_t>(format - 1)).name; }
+    QComboBox* pinList(int format) const { return formats_.at(static_cast<size_t>(format - 1)).pin; }
+    QRadioButton* xelRadio(int format) const { return formats_.at(static_cast<size_t>(format - 1)).xel; }
+    QPushButton* okButton() const { return ok_; }
+    QPushButton* cancelButton() const { return cancel_; }
 
-  // Builds the definition the controls describe on top of `base`.
-  CProcessorDef edited(const CProcessorDef& base) const;
+    // Builds the definition the controls describe on top of `base`.
+    CProcessorDef edited(const CProcessorDef& base) const;
 
 public slots:
-  void accept() override;
+    void accept() override;
 
 private:
-  struct FormatControls {
-    QGroupBox* group = nullptr;
-    QLineEdit* name = nullptr;
-    QComboBox* pin = nullptr;
-    QRadioButton* xel = nullptr;
-  };
+    struct FormatControls {
+        QGroupBox* group = nullptr;
+        QLineEdit* name = nullptr;
+        QComboBox* pin = nullptr;
+        QRadioButton* xel = nullptr;
+    };
 
-  void build();
-  void layOut();
-  void fill(const CProcessorDef& def);
-  void showProblem(const QString& text, QWidget* focus);
+    void build();
+    void layOut();
+    void fill(const CProcessorDef& def);
+    void showProblem(const QString& text, QWidget* focus);
 
-  CXelExecApp& app_;
-  CProcessorDef* existing_;
-  std::unique_ptr<CProcessorDef> fresh_;  // the new definition until OK hands it to the library
-  CProcessorDef* saved_ = nullptr;
+    CXelExecApp& app_;
+    CProcessorDef* existing_;
+    std::unique_ptr<CProcessorDef> fresh_;  // the new definition until OK hands it to the library
+    CProcessorDef* saved_ = nullptr;
 
-  QLineEdit* name_ = nullptr;
-  QLineEdit* guid_ = nullptr;
-  std::array<FormatControls, CProcessorDef::kFormatCount> formats_{};
-  QButtonGroup* xelGroup_ = nullptr;
-  QPushButton* ok_ = nullptr;
-  QPushButton* cancel_ = nullptr;
-  QPushButton* hiddenDefault_ = nullptr;
+    QLineEdit* name_ = nullptr;
+    QLineEdit* guid_ = nullptr;
+    std::array<FormatControls, CProcessorDef::kFormatCount> formats_{};
+    QButtonGroup* xelGroup_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* hiddenDefault_ = nullptr;
 };

@@ -8,22 +8,22 @@
 #include <QDialog>
 
 class CDlgConnecting : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit CDlgConnecting(QWidget* parent);
+    explicit CDlgConnecting(QWidget* parent);
 
-  // Centres the window on its parent and shows it without making it modal.
-  void showCentred();
-  // Closes the window for good (the connect procedure's end).
-  void finish();
+    // Centres the window on its parent and shows it without making it modal.
+    void showCentred();
+    // Closes the window for good (the connect procedure's end).
+    void finish();
 
-  static QString caption() { return QStringLiteral("Connecting..."); }
-  static QString text() { return QStringLiteral("Connecting to Xel please wait..."); }
+    static QString caption() { return QStringLiteral("Connecting..."); }
+    static QString text() { return QStringLiteral("Connecting to Xel please wait..."); }
 
 public slots:
-  void reject() override {}
+    void reject() override {}
 
 protected:
-  void closeEvent(QCloseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 };

@@ -14,21 +14,21 @@ class QLineEdit;
 class QPushButton;
 
 class CDlgIPAddress : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  static constexpr const char* kCaption = "Insert/Modify IP Address";
+    static constexpr const char* kCaption = "Insert/Modify IP Address";
 
-  explicit CDlgIPAddress(QWidget* parent);
+    explicit CDlgIPAddress(QWidget* parent);
 
-  void setAddress(const QString& address);
-  // The text entered; after OK, what the operator confirmed.
-  QString address() const;
+    void setAddress(const QString& address);
+    // The text entered; after OK, what the operator confirmed.
+    QString address() const;
 
-  QLineEdit* addressEdit() const { return edit_; }
-  QPushButton* okButton() const { return ok_; }
+    QLineEdit* addressEdit() const { return edit_; }
+    QPushButton* okButton() const { return ok_; }
 
 private:
-  QLineEdit* edit_;
-  QPushButton* ok_;
+    QLineEdit* edit_;
+    QPushButton* ok_;
 };

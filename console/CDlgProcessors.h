@@ -26,42 +26,42 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 class CDlgProcessors : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  CDlgProcessors(CXelExecApp& app, QWidget* parent);
+    CDlgProcessors(CXelExecApp& app, QWidget* parent);
 
-  // The definition an item stands for (a format item stands for its definition).
-  static CProcessorDef* definitionOf(const QTreeWidgetItem* item);
-  // The top-level item of a definition, or null.
-  QTreeWidgetItem* itemOf(const CProcessorDef& def) const;
-  QTreeWidget* tree() const { return tree_; }
+    // The definition an item stands for (a format item stands for its definition).
+    static CProcessorDef* definitionOf(const QTreeWidgetItem* item);
+    // The top-level item of a definition, or null.
+    QTreeWidgetItem* itemOf(const CProcessorDef& def) const;
+    QTreeWidget* tree() const { return tree_; }
 
-  // The commands, as the buttons run them.
-  void addProcessor();
-  void modifyProcessor();
-  void deleteProcessor();
-  void importProcessor();
-  void exportProcessor();
+    // The commands, as the buttons run them.
+    void addProcessor();
+    void modifyProcessor();
+    void deleteProcessor();
+    void importProcessor();
+    void exportProcessor();
 
 private:
-  void layOut();
-  void connectSignals();
-  // Empties and refills the tree with drawing switched off; selects `select`.
-  void refill(const CProcessorDef* select = nullptr);
-  // The definition of the selected item, or null when nothing is selected.
-  CProcessorDef* selectedDefinition() const;
-  // Shows string 109 when `def` is the default processor; true when it is.
-  bool refuseDefault(const CProcessorDef& def);
-  void showError(const QString& text);
+    void layOut();
+    void connectSignals();
+    // Empties and refills the tree with drawing switched off; selects `select`.
+    void refill(const CProcessorDef* select = nullptr);
+    // The definition of the selected item, or null when nothing is selected.
+    CProcessorDef* selectedDefinition() const;
+    // Shows string 109 when `def` is the default processor; true when it is.
+    bool refuseDefault(const CProcessorDef& def);
+    void showError(const QString& text);
 
-  CXelExecApp& app_;
-  QTreeWidget* tree_;
-  QPushButton* add_;
-  QPushButton* import_;
-  QPushButton* export_;
-  QPushButton* modify_;
-  QPushButton* delete_;
-  QPushButton* ok_;
-  QPushButton* cancel_;
+    CXelExecApp& app_;
+    QTreeWidget* tree_;
+    QPushButton* add_;
+    QPushButton* import_;
+    QPushButton* export_;
+    QPushButton* modify_;
+    QPushButton* delete_;
+    QPushButton* ok_;
+    QPushButton* cancel_;
 };

@@ -24,33 +24,33 @@
 
 class CProcessorLibrary {
 public:
-  explicit CProcessorLibrary(std::filesystem::path file);
+    explicit CProcessorLibrary(std::filesystem::path file);
 
-  const std::filesystem::path& filePath() const { return ini_.path(); }
-  xel::ini::IniFile& file() { return ini_; }
+    const std::filesystem::path& filePath() const { return ini_.path(); }
+    xel::ini::IniFile& file() { return ini_; }
 
-  // Replaces a missing or section-less library file with the default library.
-  // Ok when there was nothing to do.
-  [[nodiscard]] xel::ini::Status seedFrom(const std::filesystem::path& defaultLibrary);
+    // Replaces a missing or section-less library file with the default library.
+    // Ok when there was nothing to do.
+    [[nodiscard]] xel::ini::Status seedFrom(const std::filesystem::path& defaultLibrary);
 
-  // Empties the list and loads every section of the file in order. When that
-  // gives no definition, the list holds the built-in default processor.
-  void load();
+    // Empties the list and loads every section of the file in order. When that
+    // gives no definition, the list holds the built-in default processor.
+    void load();
 
-  int size() const { return static_cast<int>(defs_.size()); }
-  bool empty() const { return defs_.empty(); }
-  CProcessorDef& at(int index) { return *defs_.at(static_cast<size_t>(index)); }
-  const CProcessorDef& at(int index) const { return *defs_.at(static_cast<size_t>(index)); }
+    int size() const { return static_cast<int>(defs_.size()); }
+    bool empty() const { return defs_.empty(); }
+    CProcessorDef& at(int index) { return *defs_.at(static_cast<size_t>(index)); }
+    const CProcessorDef& at(int index) const { return *defs_.at(static_cast<size_t>(index)); }
 
-  // The first index whose definition has this GUID, or -1.
-  int indexOf(const QUuid& guid) const;
+    // The first index whose definition has this GUID, or -1.
+    int indexOf(const QUuid& guid) const;
 
-  void append(std::unique_ptr<CProcessorDef> def);
-  // Removes and destroys the entry (not its section: see CProcessorDef::remove).
-  void removeAt(int index);
-  void clear();
+    void append(std::unique_ptr<CProcessorDef> def);
+    // Removes and destroys the entry (not its section: see CProcessorDef::remove).
+    void removeAt(int index);
+    void clear();
 
 private:
-  xel::ini::IniFile ini_;
-  std::vector<std::unique_ptr<CProcessorDef>> defs_;
+    xel::ini::IniFile ini_;
+    std::vector<std::unique_ptr<CProcessorDef>> defs_;
 };

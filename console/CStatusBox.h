@@ -11,20 +11,20 @@
 #include <functional>
 
 class CStatusBox : public QLabel {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  // `isConnected` is asked on every paint.
-  CStatusBox(std::function<bool()> isConnected, QWidget* parent = nullptr);
+    // `isConnected` is asked on every paint.
+    CStatusBox(std::function<bool()> isConnected, QWidget* parent = nullptr);
 
-  static QColor connectedBackground() { return QColor(0, 255, 0); }
-  static QColor connectedText() { return QColor(0, 0, 0); }
-  static QColor disconnectedBackground() { return QColor(255, 0, 0); }
-  static QColor disconnectedText() { return QColor(255, 255, 0); }
+    static QColor connectedBackground() { return QColor(0, 255, 0); }
+    static QColor connectedText() { return QColor(0, 0, 0); }
+    static QColor disconnectedBackground() { return QColor(255, 0, 0); }
+    static QColor disconnectedText() { return QColor(255, 255, 0); }
 
 protected:
-  void paintEvent(QPaintEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-  std::function<bool()> isConnected_;
+    std::function<bool()> isConnected_;
 };

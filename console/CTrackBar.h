@@ -20,31 +20,31 @@
 #include <QSlider>
 
 class CTrackBar : public QSlider {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  enum Code { LineUp, LineDown, PageUp, PageDown, ThumbPosition, ThumbTrack, Top, Bottom, EndScroll };
-  Q_ENUM(Code)
+    enum Code { LineUp, LineDown, PageUp, PageDown, ThumbPosition, ThumbTrack, Top, Bottom, EndScroll };
+    Q_ENUM(Code)
 
-  explicit CTrackBar(QWidget* parent = nullptr);
+    explicit CTrackBar(QWidget* parent = nullptr);
 
 signals:
-  void scrolled(CTrackBar::Code code);
+    void scrolled(CTrackBar::Code code);
 
 protected:
-  void keyReleaseEvent(QKeyEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void wheelEvent(QWheelEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
-  void onAction(int action);
-  void onReleased();
+    void onAction(int action);
+    void onReleased();
 
-  // A press that moved the position and has not yet ended in EndScroll.
-  bool moving_ = false;
-  // Inside a wheel step, and the position it started from.
-  bool inWheel_ = false;
-  int wheelFrom_ = 0;
-  // Wheel movement not yet worth a whole step.
-  double wheelLines_ = 0;
+    // A press that moved the position and has not yet ended in EndScroll.
+    bool moving_ = false;
+    // Inside a wheel step, and the position it started from.
+    bool inWheel_ = false;
+    int wheelFrom_ = 0;
+    // Wheel movement not yet worth a whole step.
+    double wheelLines_ = 0;
 };

@@ -13,11 +13,11 @@ namespace {
 // event interface with the same pointer.
 class SinkObject : public CXelEventSink {
 public:
-  using Interfaces = xel::objrt::InterfaceMap<XelEventsDispatch, xel::objrt::Through<IDispatch, XelEventsDispatch>>;
+    using Interfaces = xel::objrt::InterfaceMap<XelEventsDispatch, xel::objrt::Through<IDispatch, XelEventsDispatch>>;
 
 protected:
-  explicit SinkObject(QObject* receiver) : CXelEventSink(receiver) {}
-  ~SinkObject() = default;
+    explicit SinkObject(QObject* receiver) : CXelEventSink(receiver) {}
+    ~SinkObject() = default;
 };
 
 constexpr CoreEventRow kEvents[] = {
@@ -30,8 +30,8 @@ constexpr CoreEventRow kEvents[] = {
 };
 
 QEvent* makeEvent(const CoreEventRow& row, LONG value) {
-  if (row.id == xel::DISPID_CommFail) return new QEvent(CXelEventSink::kCommLost);
-  return new CXelEventSink::Event(row.id, value);
+    if (row.id == xel::DISPID_CommFail) return new QEvent(CXelEventSink::kCommLost);
+    return new CXelEventSink::Event(row.id, value);
 }
 
 }  // namespace
@@ -39,9 +39,9 @@ QEvent* makeEvent(const CoreEventRow& row, LONG value) {
 CXelEventSink::CXelEventSink(QObject* receiver) : CoreEventSink(receiver, kEvents, makeEvent) {}
 
 HRESULT CXelEventSink::create(QObject* receiver, ComPtr<CXelEventSink>& out) noexcept {
-  ComPtr<Object<SinkObject>> sink;
-  const HRESULT hr = Object<SinkObject>::create(sink, receiver);
-  if (FAILED(hr)) return hr;
-  out = ComPtr<CXelEventSink>(sink.get());
-  return S_OK;
+    ComPtr<Object<SinkObject>> sink;
+    const HRESULT hr = Object<SinkObject>::create(sink, receiver);
+    if (FAILED(hr)) return hr;
+    out = ComPtr<CXelEventSink>(sink.get());
+    return S_OK;
 }

@@ -11,12 +11,12 @@ namespace {
 
 class StatusSinkObject : public CXelStatusSink {
 public:
-  using Interfaces =
-      xel::objrt::InterfaceMap<XelStatusEventsDispatch, xel::objrt::Through<IDispatch, XelStatusEventsDispatch>>;
+    using Interfaces =
+        xel::objrt::InterfaceMap<XelStatusEventsDispatch, xel::objrt::Through<IDispatch, XelStatusEventsDispatch>>;
 
 protected:
-  explicit StatusSinkObject(QObject* receiver) : CXelStatusSink(receiver) {}
-  ~StatusSinkObject() = default;
+    explicit StatusSinkObject(QObject* receiver) : CXelStatusSink(receiver) {}
+    ~StatusSinkObject() = default;
 };
 
 constexpr CoreEventRow kEvents[] = {
@@ -30,9 +30,9 @@ QEvent* makeEvent(const CoreEventRow&, LONG permille) { return new CXelStatusSin
 CXelStatusSink::CXelStatusSink(QObject* receiver) : CoreEventSink(receiver, kEvents, makeEvent) {}
 
 HRESULT CXelStatusSink::create(QObject* receiver, ComPtr<CXelStatusSink>& out) noexcept {
-  ComPtr<Object<StatusSinkObject>> sink;
-  const HRESULT hr = Object<StatusSinkObject>::create(sink, receiver);
-  if (FAILED(hr)) return hr;
-  out = ComPtr<CXelStatusSink>(sink.get());
-  return S_OK;
+    ComPtr<Object<StatusSinkObject>> sink;
+    const HRESULT hr = Object<StatusSinkObject>::create(sink, receiver);
+    if (FAILED(hr)) return hr;
+    out = ComPtr<CXelStatusSink>(sink.get());
+    return S_OK;
 }

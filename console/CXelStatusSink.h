@@ -7,25 +7,25 @@
 
 // The outgoing interface as the sink answers for it.
 struct XelStatusEventsDispatch : IDispatch {
-  static constexpr IID kIID = xel::DIID__IXelStatusEvents;
+    static constexpr IID kIID = xel::DIID__IXelStatusEvents;
 };
 
 class CXelStatusSink : public CoreEventSink<XelStatusEventsDispatch> {
 public:
-  static constexpr QEvent::Type kProgress = static_cast<QEvent::Type>(QEvent::User + 1026);
+    static constexpr QEvent::Type kProgress = static_cast<QEvent::Type>(QEvent::User + 1026);
 
-  class Progress : public QEvent {
-  public:
-    explicit Progress(LONG permille) : QEvent(kProgress), permille_(permille) {}
-    LONG permille() const { return permille_; }
+    class Progress : public QEvent {
+    public:
+        explicit Progress(LONG permille) : QEvent(kProgress), permille_(permille) {}
+        LONG permille() const { return permille_; }
 
-  private:
-    LONG permille_;
-  };
+    private:
+        LONG permille_;
+    };
 
-  static HRESULT create(QObject* receiver, xel::objrt::ComPtr<CXelStatusSink>& out) noexcept;
+    static HRESULT create(QObject* receiver, xel::objrt::ComPtr<CXelStatusSink>& out) noexcept;
 
 protected:
-  explicit CXelStatusSink(QObject* receiver);
-  ~CXelStatusSink() = default;
+    explicit CXelStatusSink(QObject* receiver);
+    ~CXelStatusSink() = default;
 };

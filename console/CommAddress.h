@@ -11,7 +11,7 @@ struct IComm;
 
 class CommAddress {
 public:
-  // "" when there is no connection object or it hands out nothing.
-  static QString get(xel::IComm* comm);
-  static void set(xel::IComm* comm, const QString& address);
+    // "" when there is no connection object or it hands out nothing.
+    static QString get(xel::IComm* comm);
+    static void set(xel::IComm* comm, const QString& address);
 };

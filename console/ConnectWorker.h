@@ -12,6 +12,6 @@
 
 class ConnectWorker {
 public:
-  virtual ~ConnectWorker() = default;
-  virtual int run(const std::function<int()>& job);
+    virtual ~ConnectWorker() = default;
+    virtual int run(const std::function<int()>& job);
 };

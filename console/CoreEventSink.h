@@ -25,9 +25,9 @@ class QObject;
 // One event of an outgoing interface: its dispatch id, its name, and the type of
 // its one argument (VT_EMPTY for none).
 struct CoreEventRow {
-  DISPID id;
-  const char16_t* name;
-  VARTYPE argument;
+    DISPID id;
+    const char16_t* name;
+    VARTYPE argument;
 };
 
 // Makes the Qt event for one event of the table; `value` is its argument as a
@@ -37,29 +37,28 @@ using MakeCoreEvent = QEvent* (*)(const CoreEventRow& row, LONG value);
 // The link from a source's connection point to a receiver.
 class CoreEventPoster {
 public:
-  explicit CoreEventPoster(QObject* receiver) : receiver_(receiver) {}
+    explicit CoreEventPoster(QObject* receiver) : receiver_(receiver) {}
 
-  // Advises `sink` on the source's `events` (the source is held until disconnect()).
-  HRESULT connect(IUnknown* source, REFIID events, IUnknown* sink) noexcept;
-  // Stops posting (waiting only for a post already under way), then leaves the source.
-  void disconnect(REFIID events) noexcept;
-  // Queues the event for the receiver, or deletes it once disconnected.
-  void post(QEvent* event) noexcept;
+    // Advises `sink` on the source's `events` (the source is held until disconnect()).
+    HRESULT connect(IUnknown* source, REFIID events, IUnknown* sink) noexcept;
+    // Stops posting (waiting only for a post already under way), then leaves the source.
+    void disconnect(REFIID events) noexcept;
+    // Queues the event for the receiver, or deletes it once disconnected.
+    void post(QEvent* event) noexcept;
 
 private:
-  std::mutex mutex_;
-  QObject* receiver_;  // null once disconnected
-  xel::objrt::ComPtr<IUnknown> source_;
-  DWORD cookie_ = 0;
+    std::mutex mutex_;
+    QObject* receiver_;  // null once disconnected
+    xel::objrt::ComPtr<IUnknown> source_;
+    DWORD cookie_ = 0;
 };
 
 // GetIDsOfNames over an event table: names compare ignoring case.
-HRESULT coreEventIdsOfNames(std::span<const CoreEventRow> events, LPOLESTR* names, UINT count,
-                            DISPID* ids) noexcept;
+HRESULT coreEventIdsOfNames(std::span<const CoreEventRow> events, LPOLESTR* names, UINT count, DISPID* ids) noexcept;
 // Invoke over an event table: checks the call, converts the argument and posts
 // what `make` builds.
-HRESULT invokeCoreEvent(std::span<const CoreEventRow> events, MakeCoreEvent make, CoreEventPoster& poster,
-                        DISPID id, REFIID riid, DISPPARAMS* params, UINT* argErr) noexcept;
+HRESULT invokeCoreEvent(std::span<const CoreEventRow> events, MakeCoreEvent make, CoreEventPoster& poster, DISPID id,
+                        REFIID riid, DISPPARAMS* params, UINT* argErr) noexcept;
 
 // The sink for one outgoing interface; `Dispatch` is IDispatch with the event
 // interface's id as kIID. The reference count and QueryInterface come with the
@@ -67,37 +66,37 @@ HRESULT invokeCoreEvent(std::span<const CoreEventRow> events, MakeCoreEvent make
 template <class Dispatch>
 class CoreEventSink : public Dispatch {
 public:
-  // Connects to the source's events (the source is held until disconnect()).
-  HRESULT connectTo(IUnknown* source) noexcept {
-    return poster_.connect(source, Dispatch::kIID, static_cast<Dispatch*>(this));
-  }
-  // After it returns nothing more reaches the receiver.
-  void disconnect() noexcept { poster_.disconnect(Dispatch::kIID); }
+    // Connects to the source's events (the source is held until disconnect()).
+    HRESULT connectTo(IUnknown* source) noexcept {
+        return poster_.connect(source, Dispatch::kIID, static_cast<Dispatch*>(this));
+    }
+    // After it returns nothing more reaches the receiver.
+    void disconnect() noexcept { poster_.disconnect(Dispatch::kIID); }
 
-  HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept override {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept override {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) noexcept override {
-    return coreEventIdsOfNames(events_, rgszNames, cNames, rgDispId);
-  }
-  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*, EXCEPINFO*,
-                 UINT* puArgErr) noexcept override {
-    return invokeCoreEvent(events_, make_, poster_, dispIdMember, riid, pDispParams, puArgErr);
-  }
+    HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept override {
+        if (!pctinfo) return E_POINTER;
+        *pctinfo = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept override {
+        if (ppTInfo) *ppTInfo = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) noexcept override {
+        return coreEventIdsOfNames(events_, rgszNames, cNames, rgDispId);
+    }
+    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*, EXCEPINFO*,
+                   UINT* puArgErr) noexcept override {
+        return invokeCoreEvent(events_, make_, poster_, dispIdMember, riid, pDispParams, puArgErr);
+    }
 
 protected:
-  CoreEventSink(QObject* receiver, std::span<const CoreEventRow> events, MakeCoreEvent make)
-      : poster_(receiver), events_(events), make_(make) {}
-  ~CoreEventSink() = default;
+    CoreEventSink(QObject* receiver, std::span<const CoreEventRow> events, MakeCoreEvent make)
+        : poster_(receiver), events_(events), make_(make) {}
+    ~CoreEventSink() = default;
 
 private:
-  CoreEventPoster poster_;
-  std::span<const CoreEventRow> events_;
-  MakeCoreEvent make_;
+    CoreEventPoster poster_;
+    std::span<const CoreEventRow> events_;
+    MakeCoreEvent make_;
 };

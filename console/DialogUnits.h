@@ -19,28 +19,28 @@
 
 class DialogUnits {
 public:
-  // Base units of the dialog font of the layout tables ("MS Shell Dlg" 8).
-  DialogUnits();
-  explicit DialogUnits(const QFont& dialogFont);
-  // Known base units (for a font measured elsewhere).
-  DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
+    // Base units of the dialog font of the layout tables ("MS Shell Dlg" 8).
+    DialogUnits();
+    explicit DialogUnits(const QFont& dialogFont);
+    // Known base units (for a font measured elsewhere).
+    DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
 
-  // The font the layout tables name, mapped to an installed metric-compatible
-  // one. height follows the window system's rule: negative = character (em)
-  // height in pixels, positive = cell height (ascent + descent) in pixels.
-  static QFont mapFont(const QString& family, int height, int weight = QFont::Normal);
-  // "MS Shell Dlg" 8 at 96 dots per inch: a character height of 11 pixels.
-  static QFont dialogFont();
+    // The font the layout tables name, mapped to an installed metric-compatible
+    // one. height follows the window system's rule: negative = character (em)
+    // height in pixels, positive = cell height (ascent + descent) in pixels.
+    static QFont mapFont(const QString& family, int height, int weight = QFont::Normal);
+    // "MS Shell Dlg" 8 at 96 dots per inch: a character height of 11 pixels.
+    static QFont dialogFont();
 
-  int baseX() const { return baseX_; }
-  int baseY() const { return baseY_; }
+    int baseX() const { return baseX_; }
+    int baseY() const { return baseY_; }
 
-  int x(int dlu) const;  // horizontal positions and widths
-  int y(int dlu) const;  // vertical positions and heights
-  QRect rect(int x, int y, int width, int height) const;
-  QSize size(int width, int height) const;
+    int x(int dlu) const;  // horizontal positions and widths
+    int y(int dlu) const;  // vertical positions and heights
+    QRect rect(int x, int y, int width, int height) const;
+    QSize size(int width, int height) const;
 
 private:
-  int baseX_;
-  int baseY_;
+    int baseX_;
+    int baseY_;
 };

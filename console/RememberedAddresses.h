@@ -15,22 +15,22 @@
 
 class RememberedAddresses {
 public:
-  struct Stored {
-    bool ok = false;       // the subkey exists now
-    bool created = false;  // it did not exist before
-  };
+    struct Stored {
+        bool ok = false;       // the subkey exists now
+        bool created = false;  // it did not exist before
+    };
 
-  // The subkey names in the registry's enumeration order (sorted ignoring case).
-  static QStringList list();
-  // Creates (or opens) the subkey `text`.
-  static Stored insert(const QString& text);
-  // Deletes the subkey `old` and creates (or opens) `text`, in one change: when
-  // `text` cannot be created, `old` stays as it was.
-  static Stored replace(const QString& old, const QString& text);
-  // Deletes the subkey `text` with anything below it. True when it is gone.
-  static bool remove(const QString& text);
-  // Sets the value "Address". True when written.
-  static bool storeAddress(const QString& address);
+    // The subkey names in the registry's enumeration order (sorted ignoring case).
+    static QStringList list();
+    // Creates (or opens) the subkey `text`.
+    static Stored insert(const QString& text);
+    // Deletes the subkey `old` and creates (or opens) `text`, in one change: when
+    // `text` cannot be created, `old` stays as it was.
+    static Stored replace(const QString& old, const QString& text);
+    // Deletes the subkey `text` with anything below it. True when it is gone.
+    static bool remove(const QString& text);
+    // Sets the value "Address". True when written.
+    static bool storeAddress(const QString& address);
 
-  static bool isValidName(const QString& text);
+    static bool isValidName(const QString& text);
 };

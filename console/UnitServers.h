@@ -14,16 +14,16 @@
 
 class UnitServers {
 public:
-  struct Holder {
-    long pid = 0;
-    QString name;     // --name, "xelor" when not given
-    QString service;  // "xeld@NAME.service" when systemd runs it, else ""
-  };
+    struct Holder {
+        long pid = 0;
+        QString name;     // --name, "xelor" when not given
+        QString service;  // "xeld@NAME.service" when systemd runs it, else ""
+    };
 
-  // The xeld processes whose --address is `address` (compared ignoring case
-  // and surrounding blanks, as the link driver compares port names).
-  static std::vector<Holder> holdersOf(const QString& address, const QString& procRoot = QStringLiteral("/proc"));
-  // A sentence for the failed connect: which server holds the unit and how to
-  // stop it; "" when none does.
-  static QString holderAdvice(const QString& address);
+    // The xeld processes whose --address is `address` (compared ignoring case
+    // and surrounding blanks, as the link driver compares port names).
+    static std::vector<Holder> holdersOf(const QString& address, const QString& procRoot = QStringLiteral("/proc"));
+    // A sentence for the failed connect: which server holds the unit and how to
+    // stop it; "" when none does.
+    static QString holderAdvice(const QString& address);
 };

@@ -2,6 +2,6 @@
 #include "console/CXelExecApp.h"
 
 int main(int argc, char** argv) {
-  CXelExecApp app(argc, argv);
-  return app.run();
+    CXelExecApp app(argc, argv);
+    return app.run();
 }

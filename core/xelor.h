@@ -97,17 +97,17 @@ enum SettleResult : LONG {
 // The connection to one unit (ProgID "Xelor.Comm.1").
 struct IComm : public IDispatch {
     static constexpr IID kIID = IID_IComm;
-    virtual HRESULT get_Address(BSTR* pVal) noexcept = 0;                              // 1
-    virtual HRESULT put_Address(BSTR newVal) noexcept = 0;                             // 1
-    virtual HRESULT Connect(CommErr* pErr) noexcept = 0;                               // 2
-    virtual HRESULT Disconnect() noexcept = 0;                                         // 3
-    virtual HRESULT Write(BSTR bstrCmd, CommErr* pErr) noexcept = 0;                   // 4
-    virtual HRESULT Read(BSTR* bstrResponse, CommErr* pErr) noexcept = 0;              // 5
-    virtual HRESULT IsConnected(VARIANT_BOOL* vbConnected) noexcept = 0;               // 6
-    virtual HRESULT WriteAndReturnHex(BSTR Cmd, SHORT Length, LONG* Val) noexcept = 0; // 7
-    virtual HRESULT WriteAndWaitForResponse(BSTR Cmd) noexcept = 0;                    // 8
-    virtual HRESULT get_uhUsb(ULONG* pVal) noexcept = 0;                               // 9
-    virtual HRESULT put_uhUsb(ULONG newVal) noexcept = 0;                              // 9
+    virtual HRESULT get_Address(BSTR* pVal) noexcept = 0;                               // 1
+    virtual HRESULT put_Address(BSTR newVal) noexcept = 0;                              // 1
+    virtual HRESULT Connect(CommErr* pErr) noexcept = 0;                                // 2
+    virtual HRESULT Disconnect() noexcept = 0;                                          // 3
+    virtual HRESULT Write(BSTR bstrCmd, CommErr* pErr) noexcept = 0;                    // 4
+    virtual HRESULT Read(BSTR* bstrResponse, CommErr* pErr) noexcept = 0;               // 5
+    virtual HRESULT IsConnected(VARIANT_BOOL* vbConnected) noexcept = 0;                // 6
+    virtual HRESULT WriteAndReturnHex(BSTR Cmd, SHORT Length, LONG* Val) noexcept = 0;  // 7
+    virtual HRESULT WriteAndWaitForResponse(BSTR Cmd) noexcept = 0;                     // 8
+    virtual HRESULT get_uhUsb(ULONG* pVal) noexcept = 0;                                // 9
+    virtual HRESULT put_uhUsb(ULONG newVal) noexcept = 0;                               // 9
 };
 
 // The theatre profile (ProgID "Xelor.Profile.1").
@@ -126,69 +126,68 @@ struct IProfile : public IDispatch {
 // The format table (ProgID "Xelor.Format.1"). Format is a record index 0-7.
 struct IFormat : public IDispatch {
     static constexpr IID kIID = IID_IFormat;
-    virtual HRESULT get_ProcessorName(BSTR* pVal) noexcept = 0;                 // 1
-    virtual HRESULT put_ProcessorName(BSTR newVal) noexcept = 0;                // 1
-    virtual HRESULT get_Count(LONG* pVal) noexcept = 0;                         // 2
-    virtual HRESULT put_Count(LONG newVal) noexcept = 0;                        // 2
-    virtual HRESULT get_FormatName(LONG Format, BSTR* pVal) noexcept = 0;       // 3
-    virtual HRESULT put_FormatName(LONG Format, BSTR newVal) noexcept = 0;      // 3
-    virtual HRESULT get_InputTrim(LONG Format, LONG* pVal) noexcept = 0;        // 4
-    virtual HRESULT put_InputTrim(LONG Format, LONG newVal) noexcept = 0;       // 4
-    virtual HRESULT get_OutputTrim(LONG Format, LONG* pVal) noexcept = 0;       // 5
-    virtual HRESULT put_OutputTrim(LONG Format, LONG newVal) noexcept = 0;      // 5
-    virtual HRESULT get_InputDelay(LONG Format, LONG* pVal) noexcept = 0;       // 6
-    virtual HRESULT put_InputDelay(LONG Format, LONG newVal) noexcept = 0;      // 6
-    virtual HRESULT get_SurroundDelay(LONG Format, LONG* pVal) noexcept = 0;    // 7
-    virtual HRESULT put_SurroundDelay(LONG Format, LONG newVal) noexcept = 0;   // 7
-    virtual HRESULT get_CurrentFormat(LONG* pVal) noexcept = 0;                 // 8
-    virtual HRESULT put_CurrentFormat(LONG newVal) noexcept = 0;                // 8
-    virtual HRESULT get_ProcessorGUID(BSTR* pVal) noexcept = 0;                 // 9
-    virtual HRESULT put_ProcessorGUID(BSTR newVal) noexcept = 0;                // 9
-    virtual HRESULT GetTrimsAndDelays(LONG Format, LONG* InputTrim, LONG* OutputTrim,
-                                      LONG* InputDelay, LONG* SurroundDelay) noexcept = 0;  // 10
-    virtual HRESULT Query() noexcept = 0;                                       // 11
-    virtual HRESULT Cleanup() noexcept = 0;                                     // 12
-    virtual HRESULT get_Pin(LONG* pVal) noexcept = 0;                           // 13
-    virtual HRESULT put_Pin(LONG newVal) noexcept = 0;                          // 13
-    virtual HRESULT get_ModePin(LONG* pVal) noexcept = 0;                       // 14
-    virtual HRESULT put_ModePin(LONG newVal) noexcept = 0;                      // 14
-    virtual HRESULT get_Film(VARIANT_BOOL* pVal) noexcept = 0;                  // 15
-    virtual HRESULT put_Film(VARIANT_BOOL newVal) noexcept = 0;                 // 15
+    virtual HRESULT get_ProcessorName(BSTR* pVal) noexcept = 0;                // 1
+    virtual HRESULT put_ProcessorName(BSTR newVal) noexcept = 0;               // 1
+    virtual HRESULT get_Count(LONG* pVal) noexcept = 0;                        // 2
+    virtual HRESULT put_Count(LONG newVal) noexcept = 0;                       // 2
+    virtual HRESULT get_FormatName(LONG Format, BSTR* pVal) noexcept = 0;      // 3
+    virtual HRESULT put_FormatName(LONG Format, BSTR newVal) noexcept = 0;     // 3
+    virtual HRESULT get_InputTrim(LONG Format, LONG* pVal) noexcept = 0;       // 4
+    virtual HRESULT put_InputTrim(LONG Format, LONG newVal) noexcept = 0;      // 4
+    virtual HRESULT get_OutputTrim(LONG Format, LONG* pVal) noexcept = 0;      // 5
+    virtual HRESULT put_OutputTrim(LONG Format, LONG newVal) noexcept = 0;     // 5
+    virtual HRESULT get_InputDelay(LONG Format, LONG* pVal) noexcept = 0;      // 6
+    virtual HRESULT put_InputDelay(LONG Format, LONG newVal) noexcept = 0;     // 6
+    virtual HRESULT get_SurroundDelay(LONG Format, LONG* pVal) noexcept = 0;   // 7
+    virtual HRESULT put_SurroundDelay(LONG Format, LONG newVal) noexcept = 0;  // 7
+    virtual HRESULT get_CurrentFormat(LONG* pVal) noexcept = 0;                // 8
+    virtual HRESULT put_CurrentFormat(LONG newVal) noexcept = 0;               // 8
+    virtual HRESULT get_ProcessorGUID(BSTR* pVal) noexcept = 0;                // 9
+    virtual HRESULT put_ProcessorGUID(BSTR newVal) noexcept = 0;               // 9
+    virtual HRESULT GetTrimsAndDelays(LONG Format, LONG* InputTrim, LONG* OutputTrim, LONG* InputDelay,
+                                      LONG* SurroundDelay) noexcept = 0;  // 10
+    virtual HRESULT Query() noexcept = 0;                                 // 11
+    virtual HRESULT Cleanup() noexcept = 0;                               // 12
+    virtual HRESULT get_Pin(LONG* pVal) noexcept = 0;                     // 13
+    virtual HRESULT put_Pin(LONG newVal) noexcept = 0;                    // 13
+    virtual HRESULT get_ModePin(LONG* pVal) noexcept = 0;                 // 14
+    virtual HRESULT put_ModePin(LONG newVal) noexcept = 0;                // 14
+    virtual HRESULT get_Film(VARIANT_BOOL* pVal) noexcept = 0;            // 15
+    virtual HRESULT put_Film(VARIANT_BOOL newVal) noexcept = 0;           // 15
 };
 
 // The level meters (ProgID "Xelor.VU.1"). Levels are raw 12-bit values.
 struct IVU : public IDispatch {
     static constexpr IID kIID = IID_IVU;
-    virtual HRESULT ReadLevels(LONG* Left, LONG* Right, LONG* Center, LONG* Sub,
-                               LONG* LeftSurround, LONG* RightSurround,
-                               LONG* LeftEx, LONG* RightEx) noexcept = 0;  // 1
-    virtual HRESULT Cleanup() noexcept = 0;                                // 2
+    virtual HRESULT ReadLevels(LONG* Left, LONG* Right, LONG* Center, LONG* Sub, LONG* LeftSurround,
+                               LONG* RightSurround, LONG* LeftEx, LONG* RightEx) noexcept = 0;  // 1
+    virtual HRESULT Cleanup() noexcept = 0;                                                     // 2
 };
 
 // The core object for one unit (ProgID "Xelor.Xel.1"); default source _IXelEvents.
 struct IXel : public IDispatch {
     static constexpr IID kIID = IID_IXel;
-    virtual HRESULT get_Comm(IComm** pVal) noexcept = 0;                         // 1
-    virtual HRESULT get_Profile(IProfile** pVal) noexcept = 0;                   // 2
-    virtual HRESULT get_Format(IFormat** pVal) noexcept = 0;                     // 3
-    virtual HRESULT get_VU(IVU** pVal) noexcept = 0;                             // 4
-    virtual HRESULT get_PowerOnFormat(LONG* pVal) noexcept = 0;                  // 5
-    virtual HRESULT put_PowerOnFormat(LONG newVal) noexcept = 0;                 // 5
-    virtual HRESULT get_AESEBUFallback(LONG* pVal) noexcept = 0;                 // 6
-    virtual HRESULT put_AESEBUFallback(LONG newVal) noexcept = 0;                // 6
-    virtual HRESULT Load(BSTR Filename) noexcept = 0;                            // 7
-    virtual HRESULT Save(BSTR Filename) noexcept = 0;                            // 8
-    virtual HRESULT get_Mute(VARIANT_BOOL* pVal) noexcept = 0;                   // 9
-    virtual HRESULT put_Mute(VARIANT_BOOL newVal) noexcept = 0;                  // 9
-    virtual HRESULT Query() noexcept = 0;                                        // 10
-    virtual HRESULT Cleanup() noexcept = 0;                                      // 11
+    virtual HRESULT get_Comm(IComm** pVal) noexcept = 0;                            // 1
+    virtual HRESULT get_Profile(IProfile** pVal) noexcept = 0;                      // 2
+    virtual HRESULT get_Format(IFormat** pVal) noexcept = 0;                        // 3
+    virtual HRESULT get_VU(IVU** pVal) noexcept = 0;                                // 4
+    virtual HRESULT get_PowerOnFormat(LONG* pVal) noexcept = 0;                     // 5
+    virtual HRESULT put_PowerOnFormat(LONG newVal) noexcept = 0;                    // 5
+    virtual HRESULT get_AESEBUFallback(LONG* pVal) noexcept = 0;                    // 6
+    virtual HRESULT put_AESEBUFallback(LONG newVal) noexcept = 0;                   // 6
+    virtual HRESULT Load(BSTR Filename) noexcept = 0;                               // 7
+    virtual HRESULT Save(BSTR Filename) noexcept = 0;                               // 8
+    virtual HRESULT get_Mute(VARIANT_BOOL* pVal) noexcept = 0;                      // 9
+    virtual HRESULT put_Mute(VARIANT_BOOL newVal) noexcept = 0;                     // 9
+    virtual HRESULT Query() noexcept = 0;                                           // 10
+    virtual HRESULT Cleanup() noexcept = 0;                                         // 11
     virtual HRESULT SetIP(LONG Address, LONG HostBits, LONG Gateway) noexcept = 0;  // 12
-    virtual HRESULT get_PowerOnMode(LONG* pVal) noexcept = 0;                    // 13
-    virtual HRESULT put_PowerOnMode(LONG newVal) noexcept = 0;                   // 13
-    virtual HRESULT ParseHexFile(BSTR Filename) noexcept = 0;                    // 14
-    virtual HRESULT DownloadToPIC() noexcept = 0;                                // 15
-    virtual HRESULT get_FilmReturnFormat(LONG* pVal) noexcept = 0;               // 16
-    virtual HRESULT put_FilmReturnFormat(LONG newVal) noexcept = 0;              // 16
+    virtual HRESULT get_PowerOnMode(LONG* pVal) noexcept = 0;                       // 13
+    virtual HRESULT put_PowerOnMode(LONG newVal) noexcept = 0;                      // 13
+    virtual HRESULT ParseHexFile(BSTR Filename) noexcept = 0;                       // 14
+    virtual HRESULT DownloadToPIC() noexcept = 0;                                   // 15
+    virtual HRESULT get_FilmReturnFormat(LONG* pVal) noexcept = 0;                  // 16
+    virtual HRESULT put_FilmReturnFormat(LONG newVal) noexcept = 0;                 // 16
 };
 
 // Settling and progress, reached from the core object by QueryInterface.
@@ -198,7 +197,7 @@ struct IXelStatus : public IDispatch {
     // or queued before the call has been answered by the unit (SettleResult).
     virtual HRESULT WaitSettled(LONG TimeoutMs, LONG* Result) noexcept = 0;  // 1
     // Per mille of the current download state; -1 when no download runs.
-    virtual HRESULT get_DownloadProgress(LONG* pVal) noexcept = 0;           // 2
+    virtual HRESULT get_DownloadProgress(LONG* pVal) noexcept = 0;  // 2
 };
 
 // The placeholder class (ProgID "Xelor.Stubby.1"): no members of its own.

@@ -75,9 +75,7 @@ void clearFolder(const fs::path& folder) {
     }
 }
 
-void writeFile(const fs::path& path, std::span<const uint8_t> bytes) {
-    writeFile(path, asText(bytes));
-}
+void writeFile(const fs::path& path, std::span<const uint8_t> bytes) { writeFile(path, asText(bytes)); }
 
 void writeFile(const fs::path& path, std::string_view text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

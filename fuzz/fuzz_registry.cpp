@@ -75,8 +75,7 @@ std::vector<KeySeen> walk() {
         KeySeen k{root, path, subkeys(root, path), values(root, path)};
         for (const std::string& name : k.subkeys) {
             // A name that cannot be a path component is listed but cannot be opened.
-            if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos)
-                continue;
+            if (name.empty() || name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) continue;
             todo.emplace_back(root, path.empty() ? name : path + "\\" + name);
         }
         seen.push_back(std::move(k));
@@ -93,7 +92,7 @@ void checkValues(const KeySeen& k) {
         std::string text;
         uint32_t number = 0;
         const Status s = v.type == ValueInfo::Type::String ? readString(k.root, k.path, v.name, text)
-                                                            : readDword(k.root, k.path, v.name, number);
+                                                           : readDword(k.root, k.path, v.name, number);
         if (s == Status::InvalidName) continue;  // a name the file holds but no caller could pass
         // The value exists; an earlier value of the same name may have the other type.
         FUZZ_CHECK(s == Status::Ok || s == Status::WrongType);

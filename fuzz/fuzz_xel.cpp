@@ -30,9 +30,9 @@ bool sameSetup(const UnitSetup& a, const UnitSetup& b) {
     for (size_t i = 0; i < kFormatCount; ++i)
         if (!std::equal(a.records[i].bytes, a.records[i].bytes + kFormatRecordSize, b.records[i].bytes)) return false;
     return a.powerOnFormat == b.powerOnFormat && a.aesEbuFallback == b.aesEbuFallback &&
-           a.formatCount == b.formatCount && a.processorName == b.processorName &&
-           a.theaterNumber == b.theaterNumber && a.theaterName == b.theaterName &&
-           a.screenNumber == b.screenNumber && a.processorGuid == b.processorGuid && a.powerOnMode == b.powerOnMode;
+           a.formatCount == b.formatCount && a.processorName == b.processorName && a.theaterNumber == b.theaterNumber &&
+           a.theaterName == b.theaterName && a.screenNumber == b.screenNumber && a.processorGuid == b.processorGuid &&
+           a.powerOnMode == b.powerOnMode;
 }
 
 // A text as the unit's EEPROM holds it: the characters, then zeros to its width.

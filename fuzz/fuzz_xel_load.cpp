@@ -92,8 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(callWithPath(&xel::IXel::Save, saved) == S_OK);
     const std::string bytes = xel::fuzz::readFile(saved);
     FUZZ_CHECK(bytes.size() == kConfigFileSize);
-    const std::optional<UnitSetup> back =
-        decodeConfig({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    const std::optional<UnitSetup> back = decodeConfig({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     FUZZ_CHECK(back.has_value());
 
     // Every number and record comes back as loaded; a text may only have been cut
@@ -102,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(back->aesEbuFallback == file->aesEbuFallback);
     FUZZ_CHECK(back->powerOnMode == file->powerOnMode);
     for (size_t i = 0; i < kFormatCount; ++i)
-        FUZZ_CHECK(std::equal(back->records[i].bytes, back->records[i].bytes + kFormatRecordSize,
-                              file->records[i].bytes));
+        FUZZ_CHECK(
+            std::equal(back->records[i].bytes, back->records[i].bytes + kFormatRecordSize, file->records[i].bytes));
     FUZZ_CHECK(startsWith(file->processorName, back->processorName));
     FUZZ_CHECK(startsWith(file->theaterNumber, back->theaterNumber));
     FUZZ_CHECK(startsWith(file->theaterName, back->theaterName));

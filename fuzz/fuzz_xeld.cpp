@@ -22,8 +22,8 @@ constexpr VARTYPE kTypes[] = {VT_BOOL, VT_BSTR, VT_I4, VT_I2, VT_UI4};
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     const uint8_t choice = in.byte();
-    xeld::ApiSettings settings{"xelor", "127.0.0.1", "127.0.0.1:8710", (choice & 1) ? "s3cret" : "", 40.0,
-                               (choice & 2) != 0};
+    xeld::ApiSettings settings{"xelor", "127.0.0.1",      "127.0.0.1:8710", (choice & 1) ? "s3cret" : "",
+                               40.0,    (choice & 2) != 0};
     xeld::RequestHead head;
     head.method = kMethods[in.byte() % 4];
     const VARTYPE vt = kTypes[in.byte() % 5];

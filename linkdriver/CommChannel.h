@@ -12,8 +12,8 @@
 #include <memory>
 #include <thread>
 
-#include "xelsys/Event.h"
 #include "linkdriver/Transport.h"
+#include "xelsys/Event.h"
 
 struct CommChannel {
     std::unique_ptr<xel::link::Transport> transport;

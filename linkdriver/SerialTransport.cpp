@@ -66,9 +66,9 @@ private:
 std::unique_ptr<Transport> openSerial(const CommSettings& settings, uint32_t& error) {
     const std::string name(settings.port, ::strnlen(settings.port, sizeof settings.port));
     const std::string path = sys::resolveSerialName(name);
-    int fd = path.empty() ? -1 : sys::retryOnSignal([&] {
-        return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    });
+    int fd = path.empty()
+                 ? -1
+                 : sys::retryOnSignal([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     // TIOCEXCL keeps other openers out, except root; the lock keeps out every other
     // channel of this driver, root included.
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "xelsys/Event.h"
 #include "linkdriver/Timing.h"
 #include "linkdriver/Transport.h"
+#include "xelsys/Event.h"
 
 namespace xel::link {
 
@@ -30,8 +30,7 @@ bool resolve(const std::string& host, in_addr& address) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* answer = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &answer) != 0 || !answer)
-        return false;
+    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &answer) != 0 || !answer) return false;
     address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr;
     ::freeaddrinfo(answer);
     return true;
@@ -51,15 +50,11 @@ bool connectWithin(int fd, const in_addr& address) {
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) == 0 && soError == 0;
 }
 
-long sendSome(int fd, const uint8_t* bytes, size_t count) {
-    return ::send(fd, bytes, count, MSG_NOSIGNAL);
-}
+long sendSome(int fd, const uint8_t* bytes, size_t count) { return ::send(fd, bytes, count, MSG_NOSIGNAL); }
 
 // A peer that reset the connection shows as a reset, or as a broken pipe once the
 // reset has been taken by an earlier call.
-uint32_t sendError(int err) {
-    return (err == ECONNRESET || err == EPIPE) ? XELCOMM_ERROR_RESET : XELCOMM_ERROR_SEND;
-}
+uint32_t sendError(int err) { return (err == ECONNRESET || err == EPIPE) ? XELCOMM_ERROR_RESET : XELCOMM_ERROR_SEND; }
 
 class TcpTransport final : public Transport {
 public:

@@ -18,9 +18,9 @@ struct Timing {
 const Timing& timing();
 
 // Bounds that are not protocol pauses and never scale.
-constexpr std::chrono::milliseconds kConnectLimit{10'000};    // an unreachable host
-constexpr std::chrono::milliseconds kDeviceWriteLimit{1'000}; // a write the line won't take
-constexpr std::chrono::milliseconds kThreadReadyLimit{1'000}; // OpenComm waiting for its thread
-constexpr std::chrono::milliseconds kPipeSpaceLimit{1'000};   // WriteCommBuf waiting for pipe room
+constexpr std::chrono::milliseconds kConnectLimit{10'000};     // an unreachable host
+constexpr std::chrono::milliseconds kDeviceWriteLimit{1'000};  // a write the line won't take
+constexpr std::chrono::milliseconds kThreadReadyLimit{1'000};  // OpenComm waiting for its thread
+constexpr std::chrono::milliseconds kPipeSpaceLimit{1'000};    // WriteCommBuf waiting for pipe room
 
 }  // namespace xel::link

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "xelsys/Event.h"
 #include "linkdriver/Timing.h"
+#include "xelsys/Event.h"
 
 namespace xel::link {
 
@@ -26,8 +26,7 @@ constexpr TransportKind kKinds[] = {
 OpenTransport transportFor(const char* port, size_t portSize) {
     const size_t length = ::strnlen(port, portSize);
     for (const TransportKind& kind : kKinds)
-        if (std::strlen(kind.selector) == length && ::strncasecmp(port, kind.selector, length) == 0)
-            return kind.open;
+        if (std::strlen(kind.selector) == length && ::strncasecmp(port, kind.selector, length) == 0) return kind.open;
     return openSerial;
 }
 

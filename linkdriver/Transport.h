@@ -57,7 +57,6 @@ OpenTransport transportFor(const char* port, size_t portSize);
 // errno of a failed call into the driver's code. A write the line does not take in
 // time, or one cut short by `stopFd`, is error 3.
 IoResult sendWithin(int fd, const uint8_t* bytes, size_t count, int stopFd,
-                    long (*sendSome)(int fd, const uint8_t* bytes, size_t count),
-                    uint32_t (*mapError)(int err));
+                    long (*sendSome)(int fd, const uint8_t* bytes, size_t count), uint32_t (*mapError)(int err));
 
 }  // namespace xel::link

@@ -54,8 +54,7 @@ public:
         uint32_t waiting = 0;
         uint32_t status = 0;
         // Read only when the bridge says bytes are waiting, so the read never waits.
-        if (UsbBridgeCheckRxQueue(device_, &waiting, &status) != USBBRIDGE_OK ||
-            !(status & USBBRIDGE_RX_READY))
+        if (UsbBridgeCheckRxQueue(device_, &waiting, &status) != USBBRIDGE_OK || !(status & USBBRIDGE_RX_READY))
             return {};
         uint32_t got = 0;
         if (UsbBridgeRead(device_, buffer, static_cast<uint32_t>(capacity), &got) != USBBRIDGE_OK)
@@ -82,9 +81,8 @@ private:
 // The bridge is looked for here but opened by the I/O thread. No error either way:
 // a channel without a bridge reads nothing and fails every write.
 std::unique_ptr<Transport> openUsb(const CommSettings& settings, uint32_t&) {
-    return std::make_unique<UsbTransport>(
-        findBridge(), settings.baudRate,
-        UsbBridgeLineControl(settings.dataBits, settings.parity, settings.stopBits));
+    return std::make_unique<UsbTransport>(findBridge(), settings.baudRate,
+                                          UsbBridgeLineControl(settings.dataBits, settings.parity, settings.stopBits));
 }
 
 }  // namespace xel::link

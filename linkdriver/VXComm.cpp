@@ -34,8 +34,8 @@ uint32_t* errorSlot(uint32_t* error, uint32_t& spare) {
 }
 
 bool createEvents(CommChannel& ch) {
-    return ch.ready.create() && ch.stop.create() && ch.writeRequest.create() &&
-           ch.readRequest.create() && ch.dataReady.create();
+    return ch.ready.create() && ch.stop.create() && ch.writeRequest.create() && ch.readRequest.create() &&
+           ch.dataReady.create();
 }
 
 bool readable(int fd) {
@@ -53,8 +53,7 @@ using namespace xel::link;
 
 extern "C" {
 
-XEL_EXPORT CommChannel* OpenComm(CommSettings settings, int commandPipeRead, int replyPipeWrite,
-                                 uint32_t* error) {
+XEL_EXPORT CommChannel* OpenComm(CommSettings settings, int commandPipeRead, int replyPipeWrite, uint32_t* error) {
     uint32_t spare;
     uint32_t* err = errorSlot(error, spare);
     try {
@@ -94,8 +93,8 @@ XEL_EXPORT void CloseComm(CommChannel* channel, uint32_t* error) {
     delete channel;  // closes the device, then the events
 }
 
-XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, const void* bytes,
-                                 uint32_t count, uint32_t* error) {
+XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, const void* bytes, uint32_t count,
+                                 uint32_t* error) {
     uint32_t spare;
     uint32_t* err = errorSlot(error, spare);
     if (!channel) {
@@ -124,8 +123,8 @@ XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, con
     return written;
 }
 
-XEL_EXPORT uint32_t ReadCommBuf(CommChannel* channel, int replyPipeRead, void* buffer,
-                                uint32_t capacity, uint32_t* error) {
+XEL_EXPORT uint32_t ReadCommBuf(CommChannel* channel, int replyPipeRead, void* buffer, uint32_t capacity,
+                                uint32_t* error) {
     uint32_t spare;
     uint32_t* err = errorSlot(error, spare);
     if (!channel) {

@@ -79,8 +79,7 @@ private:
         if (readPending_) {
             const int left = sys::msUntil(readDeadline_);
             if (left < w.timeoutMs) w.timeoutMs = left;
-            if (watchDevice_ && outLength_ == 0 && transport_.recheckWhileReading() &&
-                kRecheckMs < w.timeoutMs)
+            if (watchDevice_ && outLength_ == 0 && transport_.recheckWhileReading() && kRecheckMs < w.timeoutMs)
                 w.timeoutMs = kRecheckMs;
         }
         return w;
@@ -124,8 +123,7 @@ private:
             outLength_ = 0;
             return;
         }
-        const ssize_t n = sys::retryOnSignal(
-            [&] { return ::write(ch_.replyPipeWrite, rx_ + outOffset_, outLength_); });
+        const ssize_t n = sys::retryOnSignal([&] { return ::write(ch_.replyPipeWrite, rx_ + outOffset_, outLength_); });
         if (n > 0) {
             outOffset_ += static_cast<size_t>(n);
             outLength_ -= static_cast<size_t>(n);

@@ -54,28 +54,35 @@ extern "C" {
  * 2 even, 3 mark, 4 space. stopBits: 0 one, 1 one and a half, 2 two. host: TCP
  * only, a dotted IPv4 address or a host name. Text fields need not end in NUL
  * when they are full. */
-typedef struct CommSettings { char port[10]; uint32_t baudRate; uint8_t dataBits;
-                              uint8_t parity; uint8_t stopBits; char host[64]; } CommSettings;
+typedef struct CommSettings {
+    char port[10];
+    uint32_t baudRate;
+    uint8_t dataBits;
+    uint8_t parity;
+    uint8_t stopBits;
+    char host[64];
+} CommSettings;
 /* Bytes received from the unit, 0, bytes sent to the unit, 0. Counters wrap at 2^32. */
-typedef struct CommStats { uint32_t bytesReceived, reserved1, bytesSent, reserved2; } CommStats;
-typedef struct CommChannel CommChannel;   /* opaque */
+typedef struct CommStats {
+    uint32_t bytesReceived, reserved1, bytesSent, reserved2;
+} CommStats;
+typedef struct CommChannel CommChannel; /* opaque */
 
 /* A new channel whose I/O thread is running, or null with error 2 or 4. A TCP open
  * returns no sooner than the 3000 ms settle after the connect. A USB open reports
  * no error even without a bridge: that channel's writes then fail (error 3). */
-XEL_EXPORT CommChannel* OpenComm(CommSettings settings, int commandPipeRead, int replyPipeWrite,
-                                 uint32_t* error);
+XEL_EXPORT CommChannel* OpenComm(CommSettings settings, int commandPipeRead, int replyPipeWrite, uint32_t* error);
 /* Stops the I/O thread, closes the device and frees the channel; takes at least
  * 1000 ms. A null channel does nothing. The error is always 0. */
 XEL_EXPORT void CloseComm(CommChannel* channel, uint32_t* error);
 /* Puts the bytes into the command pipe and asks the I/O thread to send them;
  * returns the number put into the pipe without waiting for them to reach the unit. */
-XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, const void* bytes,
-                                 uint32_t count, uint32_t* error);
+XEL_EXPORT uint32_t WriteCommBuf(CommChannel* channel, int commandPipeWrite, const void* bytes, uint32_t count,
+                                 uint32_t* error);
 /* Asks the I/O thread for what the unit has sent and returns what arrives within
  * about 200 ms, as soon as the first bytes arrive; 0 when none came. */
-XEL_EXPORT uint32_t ReadCommBuf(CommChannel* channel, int replyPipeRead, void* buffer,
-                                uint32_t capacity, uint32_t* error);
+XEL_EXPORT uint32_t ReadCommBuf(CommChannel* channel, int replyPipeRead, void* buffer, uint32_t capacity,
+                                uint32_t* error);
 /* Copies the counters; a null channel leaves *stats untouched. */
 XEL_EXPORT void GetCommStats(CommChannel* channel, CommStats* stats, uint32_t* error);
 

@@ -27,8 +27,7 @@ TEST(Report, EachFigureHasExactlyTheDocumentedFieldsInOrder) {
     const auto j = toJson(make("exchange", 11.25, 22.5, 11.0));
     std::vector<std::string> keys;
     for (const auto& [key, value] : j.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"name", "unit", "median", "p99", "floor", "median_ratio",
-                                              "p99_ratio"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"name", "unit", "median", "p99", "floor", "median_ratio", "p99_ratio"}));
     EXPECT_EQ(j["name"], "exchange");
     EXPECT_DOUBLE_EQ(j["median_ratio"].get<double>(), 1.023);  // 11.25 / 11, rounded
     EXPECT_DOUBLE_EQ(j["p99_ratio"].get<double>(), 2.045);

@@ -13,14 +13,8 @@ TEST(Stats, QuantilesInterpolateBetweenClosestRanks) {
         double expected;
     };
     const std::vector<Row> rows = {
-        {{5}, 0.5, 5},
-        {{5}, 0.99, 5},
-        {{1, 2}, 0.5, 1.5},
-        {{4, 1, 3, 2}, 0.5, 2.5},  // unsorted input
-        {{1, 2, 3}, 0.5, 2},
-        {{10, 20}, 0.99, 19.9},
-        {{0, 100}, 0.0, 0},
-        {{0, 100}, 1.0, 100},
+        {{5}, 0.5, 5},        {{5}, 0.99, 5},         {{1, 2}, 0.5, 1.5}, {{4, 1, 3, 2}, 0.5, 2.5},  // unsorted input
+        {{1, 2, 3}, 0.5, 2},  {{10, 20}, 0.99, 19.9}, {{0, 100}, 0.0, 0}, {{0, 100}, 1.0, 100},
         {{0, 100}, 1.5, 100},  // clamped
     };
     for (const Row& r : rows) EXPECT_DOUBLE_EQ(quantile(r.samples, r.q), r.expected) << "q=" << r.q;

@@ -10,24 +10,24 @@
 #include "console/ProgramArt.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: xelexec-icon OUTDIR SIZE...\n");
-    return 2;
-  }
-  QGuiApplication app(argc, argv);
-  const QString outDir = QString::fromLocal8Bit(argv[1]);
-  for (int i = 2; i < argc; ++i) {
-    const int size = std::atoi(argv[i]);
-    if (size < 16 || size > 1024) {
-      std::fprintf(stderr, "xelexec-icon: bad size %s\n", argv[i]);
-      return 2;
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: xelexec-icon OUTDIR SIZE...\n");
+        return 2;
     }
-    const QString dir = QStringLiteral("%1/%2x%2/apps").arg(outDir).arg(size);
-    const QString file = dir + QStringLiteral("/xelexec.png");
-    if (!QDir().mkpath(dir) || !console::programIconPixmap(size).save(file, "PNG")) {
-      std::fprintf(stderr, "xelexec-icon: cannot write %s\n", qPrintable(file));
-      return 1;
+    QGuiApplication app(argc, argv);
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
+    for (int i = 2; i < argc; ++i) {
+        const int size = std::atoi(argv[i]);
+        if (size < 16 || size > 1024) {
+            std::fprintf(stderr, "xelexec-icon: bad size %s\n", argv[i]);
+            return 2;
+        }
+        const QString dir = QStringLiteral("%1/%2x%2/apps").arg(outDir).arg(size);
+        const QString file = dir + QStringLiteral("/xelexec.png");
+        if (!QDir().mkpath(dir) || !console::programIconPixmap(size).save(file, "PNG")) {
+            std::fprintf(stderr, "xelexec-icon: cannot write %s\n", qPrintable(file));
+            return 1;
+        }
     }
-  }
-  return 0;
+    return 0;
 }

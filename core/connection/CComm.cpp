@@ -6,7 +6,9 @@ namespace xel::core {
 
 namespace {
 
-std::u16string_view textOf(BSTR s) noexcept { return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view(); }
+std::u16string_view textOf(BSTR s) noexcept {
+    return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
+}
 
 }  // namespace
 

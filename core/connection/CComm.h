@@ -20,6 +20,8 @@ inline HRESULT writeAndReturnHexLateBound(IComm* self, BSTR Cmd, SHORT Length, L
 
 namespace commdesc {
 namespace d = objrt::desc;
+// One member a line, in the order the interface lists them.
+// clang-format off
 inline constexpr auto kMembers = d::members(
     d::property<&IComm::get_Address, &IComm::put_Address>(1, "Address"),
     d::method<&IComm::Connect>(2, "Connect", {d::retval("pErr", "CommErr")}),
@@ -30,6 +32,7 @@ inline constexpr auto kMembers = d::members(
     d::method<&writeAndReturnHexLateBound>(7, "WriteAndReturnHex", {"Cmd", "Length", "Val"}),
     d::method<&IComm::WriteAndWaitForResponse>(8, "WriteAndWaitForResponse", {"Cmd"}),
     d::property<&IComm::get_uhUsb, &IComm::put_uhUsb>(9, "uhUsb"));
+// clang-format on
 }  // namespace commdesc
 
 inline constexpr objrt::InterfaceDesc kICommDesc = objrt::desc::dualInterface<IComm>("IComm", commdesc::kMembers);

@@ -81,8 +81,7 @@ public:
     // The bootloader channel, in the link's slot while a download runs. Opening
     // closes an open link first (the download takes over the line).
     bool openBootloader() noexcept;
-    int32_t bootSendPacket(const uint8_t* packet, uint16_t length, uint16_t replyWaitMs,
-                           uint16_t attempts) noexcept;
+    int32_t bootSendPacket(const uint8_t* packet, uint16_t length, uint16_t replyWaitMs, uint16_t attempts) noexcept;
     int32_t bootWriteBlock(const BootBlockRequest& request, const uint8_t* data) noexcept;
     // Closes the bootloader channel and leaves the slot empty, ready for Connect.
     void closeBootloader() noexcept;

@@ -38,8 +38,10 @@ bool scanHex(std::u16string_view text, uint32_t& out) {
         value = (value << 4) | static_cast<uint64_t>(d);
     }
     if (!digits) return false;
-    if (overflow) value = UINT64_MAX;
-    else if (negative) value = ~value + 1;
+    if (overflow)
+        value = UINT64_MAX;
+    else if (negative)
+        value = ~value + 1;
     out = static_cast<uint32_t>(value);
     return true;
 }

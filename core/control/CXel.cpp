@@ -297,9 +297,7 @@ Switches CXel::storedSwitches() const noexcept {
 // ---- SetIP --------------------------------------------------------------------------
 
 HRESULT CXel::SetIP(LONG Address, LONG HostBits, LONG Gateway) noexcept {
-    return guarded([&] {
-        return unit::tell(comm_.get(), unit::setIpCommand(Address, HostBits, Gateway));
-    });
+    return guarded([&] { return unit::tell(comm_.get(), unit::setIpCommand(Address, HostBits, Gateway)); });
 }
 
 // ---- configuration files ---------------------------------------------------------------
@@ -341,7 +339,8 @@ HRESULT CXel::Load(BSTR Filename) noexcept {
         put_PowerOnFormat(s->powerOnFormat);
         put_AESEBUFallback(s->aesEbuFallback);
         format_->put_Count(s->formatCount);
-        for (int i = 0; i < kFormatCount; ++i) formatImpl_->SetFormatRecord(i, s->records[static_cast<size_t>(i)].bytes);
+        for (int i = 0; i < kFormatCount; ++i)
+            formatImpl_->SetFormatRecord(i, s->records[static_cast<size_t>(i)].bytes);
         putText(format_.get(), &IFormat::put_ProcessorName, s->processorName);
         putText(profile_.get(), &IProfile::put_TheaterNumber, s->theaterNumber);
         putText(profile_.get(), &IProfile::put_TheaterName, s->theaterName);
@@ -411,8 +410,8 @@ HRESULT CXel::WaitSettled(LONG TimeoutMs, LONG* Result) noexcept {
         const QueryState q = query_.state();
         if (!q.queried && q.running == 0) return S_OK;  // never queried, or the monitor failed since
         const bool dropped = droppedWrites_.exchange(0) != 0;
-        *Result = ledger_.wait(settleTargets(), dropped, std::chrono::milliseconds(TimeoutMs),
-                               [this] { signal_.wake(); });
+        *Result =
+            ledger_.wait(settleTargets(), dropped, std::chrono::milliseconds(TimeoutMs), [this] { signal_.wake(); });
         return S_OK;
     });
 }

@@ -50,9 +50,7 @@ class CProfile;
 class CVU;
 
 // The byte at address 1 for a power-on format and mode.
-constexpr LONG powerOnByte(LONG format, LONG mode) noexcept {
-    return unitNumber(format) | (mode == 0 ? 0x80 : 0);
-}
+constexpr LONG powerOnByte(LONG format, LONG mode) noexcept { return unitNumber(format) | (mode == 0 ? 0x80 : 0); }
 
 class CXel : public ImplTag<IID_CXelImpl>,
              public objrt::Dispatch<IXel, kIXelDesc>,
@@ -63,9 +61,9 @@ class CXel : public ImplTag<IID_CXelImpl>,
              private MonitorHost {
 public:
     using Impl = ImplTag<IID_CXelImpl>;
-    using Interfaces = objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
-                                           IProvideClassInfo2, objrt::Through<IProvideClassInfo, IProvideClassInfo2>,
-                                           Impl>;
+    using Interfaces =
+        objrt::InterfaceMap<IXel, objrt::Through<IDispatch, IXel>, IXelStatus, IConnectionPointContainer,
+                            IProvideClassInfo2, objrt::Through<IProvideClassInfo, IProvideClassInfo2>, Impl>;
 
     // One name for what every base interface declares; Object<> implements them.
     HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;

@@ -15,13 +15,10 @@ int32_t FirmwareDownload::step(int32_t state, CComm& comm, const MemoryImagePath
                 if (!comm.OpenBootloader()) return PICDownloadFailed;
                 eraseAddress_ = kEraseStart;
                 return PICDownloadErasing;
-            case PICDownloadErasing:
-                return erase(comm);
+            case PICDownloadErasing: return erase(comm);
             case PICDownloadProgram:
-            case PICDownloadData:
-                return writeRow(state, comm);
-            default:
-                return PICDownloadFailed;
+            case PICDownloadData: return writeRow(state, comm);
+            default: return PICDownloadFailed;
         }
     } catch (...) {
         return PICDownloadFailed;  // out of memory reading an image
@@ -86,8 +83,7 @@ const std::vector<ImageRow>& FirmwareDownload::rowsOf(int32_t state) const {
 
 LONG FirmwareDownload::progress(int32_t state) const noexcept {
     switch (state) {
-        case PICDownloadOpening:
-            return 0;
+        case PICDownloadOpening: return 0;
         case PICDownloadErasing:
             return static_cast<LONG>((eraseAddress_ - kEraseStart) * 1000ull / (kEraseEnd + 1 - kEraseStart));
         case PICDownloadProgram:
@@ -95,8 +91,7 @@ LONG FirmwareDownload::progress(int32_t state) const noexcept {
             const std::vector<ImageRow>& rows = rowsOf(state);
             return rows.empty() ? 0 : static_cast<LONG>(next_ * 1000 / rows.size());
         }
-        default:
-            return 1000;
+        default: return 1000;
     }
 }
 

@@ -200,7 +200,8 @@ fs::path writeTemporary(const fs::path& folder, const char* name, const std::str
     for (int attempt = 0; attempt < 16; ++attempt) {
         const fs::path tmp = folder / ("." + std::string(name) + "." + std::to_string(::getpid()) + "." +
                                        std::to_string(g_tempCounter.fetch_add(1)) + ".tmp");
-        const int fd = sys::retryOnSignal([&] { return ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        const int fd =
+            sys::retryOnSignal([&] { return ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return {};

@@ -28,9 +28,7 @@ const char* memoryImageFileName(MemoryImage image);
 
 struct MemoryImagePaths {
     std::array<std::filesystem::path, kMemoryImageCount> paths;
-    const std::filesystem::path& operator[](MemoryImage image) const {
-        return paths[static_cast<int>(image)];
-    }
+    const std::filesystem::path& operator[](MemoryImage image) const { return paths[static_cast<int>(image)]; }
 };
 
 // 0 when the file is a well-formed Intel HEX text whose every line checks out,

@@ -48,9 +48,7 @@ bool MonitorSignal::stopping() const {
 
 // ---- Monitor --------------------------------------------------------------------
 
-std::array<PendingEepromWrites*, kPendingTableCount> Monitor::tables() const {
-    return host_.pendingTables();
-}
+std::array<PendingEepromWrites*, kPendingTableCount> Monitor::tables() const { return host_.pendingTables(); }
 
 int Monitor::run() noexcept {
     const auto start = MonitorClock::now();
@@ -77,8 +75,7 @@ int Monitor::run() noexcept {
 MonitorClock::time_point Monitor::nextLook(Outcome last) const {
     const auto now = MonitorClock::now();
     switch (last) {
-        case Outcome::Worked:
-            return now + std::chrono::milliseconds(1);
+        case Outcome::Worked: return now + std::chrono::milliseconds(1);
         case Outcome::Stepped:
             // The bootloader's exchanges follow one another as fast as the line
             // answers; a pause after each of some 4000 steps would add seconds to
@@ -91,8 +88,7 @@ MonitorClock::time_point Monitor::nextLook(Outcome last) const {
             if (statusForced_) return std::min(next, now + std::chrono::milliseconds(1));
             return std::min(next, statusTime_ + kStatusInterval + margin);
         }
-        default:
-            return now + kIdleLook;
+        default: return now + kIdleLook;
     }
 }
 
@@ -287,8 +283,8 @@ Monitor::Outcome Monitor::readStatus() {
 
 bool Monitor::switchesPending() const {
     const CFormat& format = host_.format();
-    return host_.wantedMute() != sent_.mute || format.film() != sent_.film ||
-           format.currentFormat() != sent_.format || format.pin() != sent_.pin;
+    return host_.wantedMute() != sent_.mute || format.film() != sent_.film || format.currentFormat() != sent_.format ||
+           format.pin() != sent_.pin;
 }
 
 Monitor::Outcome Monitor::fail(bool runLost) {
@@ -335,8 +331,7 @@ Monitor::Outcome Monitor::downloadStep() {
     const auto now = MonitorClock::now();
     if (now - lastProgressEvent_ >= kProgressInterval) {
         lastProgressEvent_ = now;
-        if (!host_.fireStatusEvent(DISPID_DownloadProgress, host_.download().progress()))
-            return Outcome::Gone;
+        if (!host_.fireStatusEvent(DISPID_DownloadProgress, host_.download().progress())) return Outcome::Gone;
     }
     return Outcome::Stepped;
 }

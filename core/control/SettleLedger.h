@@ -68,8 +68,7 @@ public:
     // Registers a waiter for `targets` (already failed when `failed`), calls
     // wake() once so the monitor looks soon, and waits up to `timeout` (negative:
     // no limit). Returns SettleAllAnswered, SettleSomeFailed or SettleTimedOut.
-    LONG wait(SettleTargets targets, bool failed, std::chrono::milliseconds timeout,
-              const std::function<void()>& wake);
+    LONG wait(SettleTargets targets, bool failed, std::chrono::milliseconds timeout, const std::function<void()>& wake);
 
     bool empty() const;
 

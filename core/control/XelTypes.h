@@ -16,12 +16,12 @@ namespace xel::core {
 // source only ever calls IDispatch::Invoke on a sink.
 struct XelEvents : IDispatch {
     static constexpr IID kIID = DIID__IXelEvents;
-    virtual HRESULT InputChange(LONG Input) noexcept = 0;                // 1
-    virtual HRESULT AutomationChange(LONG Automation) noexcept = 0;      // 2
-    virtual HRESULT ModeChange(LONG Mode) noexcept = 0;                  // 3
-    virtual HRESULT CommFail() noexcept = 0;                             // 4
-    virtual HRESULT MuteChange(VARIANT_BOOL Mute) noexcept = 0;          // 5
-    virtual HRESULT PICDownloadStateChange(LONG State) noexcept = 0;     // 6
+    virtual HRESULT InputChange(LONG Input) noexcept = 0;             // 1
+    virtual HRESULT AutomationChange(LONG Automation) noexcept = 0;   // 2
+    virtual HRESULT ModeChange(LONG Mode) noexcept = 0;               // 3
+    virtual HRESULT CommFail() noexcept = 0;                          // 4
+    virtual HRESULT MuteChange(VARIANT_BOOL Mute) noexcept = 0;       // 5
+    virtual HRESULT PICDownloadStateChange(LONG State) noexcept = 0;  // 6
 };
 struct XelStatusEvents : IDispatch {
     static constexpr IID kIID = DIID__IXelStatusEvents;
@@ -30,6 +30,8 @@ struct XelStatusEvents : IDispatch {
 
 namespace xeldesc {
 namespace d = objrt::desc;
+// One member a line, in the order the interface lists them.
+// clang-format off
 inline constexpr auto kMembers = d::members(
     d::propget<&IXel::get_Comm>(1, "Comm"),
     d::propget<&IXel::get_Profile>(2, "Profile"),
@@ -47,6 +49,8 @@ inline constexpr auto kMembers = d::members(
     d::method<&IXel::ParseHexFile>(14, "ParseHexFile", {"Filename"}),
     d::method<&IXel::DownloadToPIC>(15, "DownloadToPIC"),
     d::property<&IXel::get_FilmReturnFormat, &IXel::put_FilmReturnFormat>(16, "FilmReturnFormat"));
+// clang-format on
+// clang-format off
 inline constexpr auto kEventMembers = d::members(
     d::method<&XelEvents::InputChange>(1, "InputChange", {"Input"}),
     d::method<&XelEvents::AutomationChange>(2, "AutomationChange", {"Automation"}),
@@ -54,9 +58,12 @@ inline constexpr auto kEventMembers = d::members(
     d::method<&XelEvents::CommFail>(4, "CommFail"),
     d::method<&XelEvents::MuteChange>(5, "MuteChange", {"Mute"}),
     d::method<&XelEvents::PICDownloadStateChange>(6, "PICDownloadStateChange", {"State"}));
+// clang-format on
+// clang-format off
 inline constexpr auto kStatusMembers = d::members(
     d::method<&IXelStatus::WaitSettled>(1, "WaitSettled", {"TimeoutMs", d::retval("Result")}),
     d::propget<&IXelStatus::get_DownloadProgress>(2, "DownloadProgress"));
+// clang-format on
 inline constexpr auto kStatusEventMembers =
     d::members(d::method<&XelStatusEvents::DownloadProgress>(1, "DownloadProgress", {"Permille"}));
 }  // namespace xeldesc

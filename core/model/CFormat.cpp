@@ -27,9 +27,7 @@ constexpr size_t kFormatNameTextLength = 17;
 constexpr int kRecordsWithModePin = 7;
 
 // Read once when the library loads, the same test seam as the connection's pauses.
-int loadModePinPause() noexcept {
-    return sys::testScaled(50);
-}
+int loadModePinPause() noexcept { return sys::testScaled(50); }
 const int g_modePinPauseMs = loadModePinPause();
 
 bool validIndex(LONG index) noexcept { return index >= 0 && index < kFormatCount; }
@@ -205,8 +203,7 @@ HRESULT CFormat::get_InputDelay(LONG Format, LONG* pVal) noexcept {
 }
 
 HRESULT CFormat::put_InputDelay(LONG Format, LONG newVal) noexcept {
-    return updateRecord(Format,
-                        [&](FormatRecord& r) { r.setInputDelay(static_cast<uint16_t>(newVal & 0xFFFF)); });
+    return updateRecord(Format, [&](FormatRecord& r) { r.setInputDelay(static_cast<uint16_t>(newVal & 0xFFFF)); });
 }
 
 HRESULT CFormat::get_SurroundDelay(LONG Format, LONG* pVal) noexcept {
@@ -219,8 +216,7 @@ HRESULT CFormat::get_SurroundDelay(LONG Format, LONG* pVal) noexcept {
 }
 
 HRESULT CFormat::put_SurroundDelay(LONG Format, LONG newVal) noexcept {
-    return updateRecord(Format,
-                        [&](FormatRecord& r) { r.setSurroundDelay(static_cast<uint16_t>(newVal & 0xFFFF)); });
+    return updateRecord(Format, [&](FormatRecord& r) { r.setSurroundDelay(static_cast<uint16_t>(newVal & 0xFFFF)); });
 }
 
 HRESULT CFormat::GetTrimsAndDelays(LONG Format, LONG* InputTrim, LONG* OutputTrim, LONG* InputDelay,
@@ -344,9 +340,7 @@ HRESULT CFormat::Query() noexcept {
                 case unit::Switch::Pin:
                     if (status == S_OK) pin_.store(value);
                     return true;
-                default:
-                    film_.store(status != S_OK ? 1 : unit::filmOfDigitalEnable(value));
-                    return false;
+                default: film_.store(status != S_OK ? 1 : unit::filmOfDigitalEnable(value)); return false;
             }
         });
         if (!buttonRead) return 1;

@@ -25,9 +25,9 @@
 #include <string>
 
 #include "core/Concrete.h"
+#include "core/model/FormatTypes.h"
 #include "core/model/UnitMemory.h"
 #include "core/protocol/FormatRecord.h"
-#include "core/model/FormatTypes.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -36,7 +36,7 @@ namespace xel::core {
 class CFormat : public ImplTag<IID_CFormatImpl>,
                 public objrt::Dispatch<IFormat, kIFormatDesc>,
                 public objrt::ProvideClassInfo<kFormatClass>,
-              public ICoreAttach {
+                public ICoreAttach {
 public:
     using Impl = ImplTag<IID_CFormatImpl>;
     using Interfaces =

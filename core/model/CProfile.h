@@ -17,9 +17,9 @@
 #include <string>
 
 #include "core/Concrete.h"
+#include "core/model/ProfileTypes.h"
 #include "core/model/UnitMemory.h"
 #include "core/protocol/EepromMap.h"
-#include "core/model/ProfileTypes.h"
 #include "core/xelor.h"
 #include "platform/objrt/Object.h"
 
@@ -28,7 +28,7 @@ namespace xel::core {
 class CProfile : public ImplTag<IID_CProfileImpl>,
                  public objrt::Dispatch<IProfile, kIProfileDesc>,
                  public objrt::ProvideClassInfo<kProfileClass>,
-               public ICoreAttach {
+                 public ICoreAttach {
 public:
     using Impl = ImplTag<IID_CProfileImpl>;
     using Interfaces =

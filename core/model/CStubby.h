@@ -22,9 +22,8 @@ class CStubby : public IStubby,
                 public objrt::ConnectionPointContainer<CStubby>,
                 public objrt::ProvideClassInfo2<kStubbyClass> {
 public:
-    using Interfaces =
-        objrt::InterfaceMap<IStubby, objrt::Through<IDispatch, IStubby>, IConnectionPointContainer,
-                            IProvideClassInfo2, objrt::Through<IProvideClassInfo, IProvideClassInfo2>>;
+    using Interfaces = objrt::InterfaceMap<IStubby, objrt::Through<IDispatch, IStubby>, IConnectionPointContainer,
+                                           IProvideClassInfo2, objrt::Through<IProvideClassInfo, IProvideClassInfo2>>;
 
     // One name for what every base interface declares; Object<> implements them.
     HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override = 0;
@@ -37,8 +36,7 @@ public:
     // result (when given) cleared.
     HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept override;
     HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) noexcept override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                          DISPID* rgDispId) noexcept override;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) noexcept override;
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override;
 

@@ -19,7 +19,7 @@
 
 namespace xel::core {
 
-inline constexpr int kLevelCount = 8;   // Left, Right, Center, Sub, LeftSurround, RightSurround, LeftEx, RightEx
+inline constexpr int kLevelCount = 8;     // Left, Right, Center, Sub, LeftSurround, RightSurround, LeftEx, RightEx
 inline constexpr int kVuReplyValues = 4;  // one channel pair per value of the "vu" reply
 
 class CVU : public ImplTag<IID_CVUImpl>,
@@ -35,8 +35,8 @@ public:
     ULONG Release() noexcept override = 0;
 
     // IVU
-    HRESULT ReadLevels(LONG* Left, LONG* Right, LONG* Center, LONG* Sub, LONG* LeftSurround,
-                       LONG* RightSurround, LONG* LeftEx, LONG* RightEx) noexcept override;
+    HRESULT ReadLevels(LONG* Left, LONG* Right, LONG* Center, LONG* Sub, LONG* LeftSurround, LONG* RightSurround,
+                       LONG* LeftEx, LONG* RightEx) noexcept override;
     HRESULT Cleanup() noexcept override;
 
     // Replaces all eight levels at once (channel order as ReadLevels).

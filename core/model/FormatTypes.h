@@ -12,6 +12,8 @@ namespace xel::core {
 
 namespace formatdesc {
 namespace d = objrt::desc;
+// One member a line, in the order the interface lists them.
+// clang-format off
 inline constexpr auto kMembers = d::members(
     d::property<&IFormat::get_ProcessorName, &IFormat::put_ProcessorName>(1, "ProcessorName"),
     d::property<&IFormat::get_Count, &IFormat::put_Count>(2, "Count"),
@@ -29,6 +31,7 @@ inline constexpr auto kMembers = d::members(
     d::property<&IFormat::get_Pin, &IFormat::put_Pin>(13, "Pin"),
     d::property<&IFormat::get_ModePin, &IFormat::put_ModePin>(14, "ModePin"),
     d::property<&IFormat::get_Film, &IFormat::put_Film>(15, "Film"));
+// clang-format on
 }  // namespace formatdesc
 
 inline constexpr objrt::InterfaceDesc kIFormatDesc =

@@ -13,6 +13,8 @@ namespace xel::core {
 namespace profiledesc {
 namespace d = objrt::desc;
 // The puts name their value pVal, as the gets do.
+// One member a line, in the order the interface lists them.
+// clang-format off
 inline constexpr auto kMembers = d::members(
     d::propget<&IProfile::get_TheaterNumber>(1, "TheaterNumber"),
     d::propput<&IProfile::put_TheaterNumber>(1, "TheaterNumber", {"pVal"}),
@@ -22,6 +24,7 @@ inline constexpr auto kMembers = d::members(
     d::propput<&IProfile::put_ScreenNumber>(3, "ScreenNumber", {"pVal"}),
     d::method<&IProfile::Query>(4, "Query"),
     d::method<&IProfile::Cleanup>(5, "Cleanup"));
+// clang-format on
 }  // namespace profiledesc
 
 inline constexpr objrt::InterfaceDesc kIProfileDesc =

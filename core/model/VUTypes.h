@@ -12,11 +12,14 @@ namespace xel::core {
 
 namespace vudesc {
 namespace d = objrt::desc;
+// One member a line, in the order the interface lists them.
+// clang-format off
 inline constexpr auto kMembers = d::members(
     d::method<&IVU::ReadLevels>(1, "ReadLevels",
                                 {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx",
                                  "RightEx"}),
     d::method<&IVU::Cleanup>(2, "Cleanup"));
+// clang-format on
 }  // namespace vudesc
 
 inline constexpr objrt::InterfaceDesc kIVUDesc = objrt::desc::dualInterface<IVU>("IVU", vudesc::kMembers);

@@ -60,7 +60,7 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
 std::optional<std::filesystem::path> saveTarget(const std::filesystem::path& path) {
     std::filesystem::path p = path;
     for (int hops = 0; hops < 40; ++hops) {  // the kernel's own bound on a chain of links
-        struct stat st{};
+        struct stat st {};
         if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
         std::error_code ec;
         const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
@@ -85,7 +85,8 @@ bool writeInPlace(const std::filesystem::path& path, std::span<const uint8_t> by
 std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
     static std::atomic<unsigned> counter{0};
     // Static thread storage, as in CXel.cpp: the library is unloaded at run time.
-    [[gnu::tls_model("initial-exec")]] thread_local std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
+    [[gnu::tls_model("initial-exec")]] thread_local std::minstd_rand random(
+        static_cast<unsigned>(std::random_device{}()));
     std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
                        std::to_string(counter.fetch_add(1)) + "-" + std::to_string(random());
     return target.parent_path() / name;
@@ -138,7 +139,7 @@ bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8
     if (!target || !target->has_filename()) return false;
     // An existing file we may not write stays as it is, as an in-place save would;
     // otherwise the new file takes over its permission bits.
-    struct stat old{};
+    struct stat old {};
     const bool exists = ::stat(target->c_str(), &old) == 0;
     if (exists && (!S_ISREG(old.st_mode) || ::access(target->c_str(), W_OK) != 0)) return false;
 

@@ -39,9 +39,7 @@ struct FormatRecord {
     static constexpr int kOutputTrim = 21;
     static constexpr int kFlags = 22;
 
-    uint16_t word(int offset) const noexcept {
-        return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-    }
+    uint16_t word(int offset) const noexcept { return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8)); }
     void setWord(int offset, uint16_t value) noexcept {
         bytes[offset] = static_cast<uint8_t>(value & 0xFF);
         bytes[offset + 1] = static_cast<uint8_t>(value >> 8);

@@ -14,34 +14,34 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 class IniDocument {
 public:
-  static IniDocument parse(std::string_view bytes);
-  std::string serialize() const;
+    static IniDocument parse(std::string_view bytes);
+    std::string serialize() const;
 
-  std::optional<std::string> value(std::string_view section, std::string_view key) const;
-  // Each section name once, first spelling, in file order.
-  std::vector<std::string> sectionNames() const;
-  bool hasSection(std::string_view section) const;
+    std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    // Each section name once, first spelling, in file order.
+    std::vector<std::string> sectionNames() const;
+    bool hasSection(std::string_view section) const;
 
-  void set(std::string_view section, std::string_view key, std::string_view value);
-  bool removeKey(std::string_view section, std::string_view key);
-  bool removeSection(std::string_view section);
+    void set(std::string_view section, std::string_view key, std::string_view value);
+    bool removeKey(std::string_view section, std::string_view key);
+    bool removeSection(std::string_view section);
 
 private:
-  struct Line {
-    std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n" or "" (the last line of a file without one)
-  };
-  // One section's extent in lines_: its header and the lines up to the next one.
-  struct Span {
-    size_t header;
-    size_t end;  // one past its last line
-  };
+    struct Line {
+        std::string text;  // without its line end
+        std::string end;   // "\r\n", "\n" or "" (the last line of a file without one)
+    };
+    // One section's extent in lines_: its header and the lines up to the next one.
+    struct Span {
+        size_t header;
+        size_t end;  // one past its last line
+    };
 
-  std::optional<Span> findSection(std::string_view section) const;
-  std::optional<size_t> findKey(const Span& span, std::string_view key) const;
-  void insertLine(size_t at, std::string text);
+    std::optional<Span> findSection(std::string_view section) const;
+    std::optional<size_t> findKey(const Span& span, std::string_view key) const;
+    void insertLine(size_t at, std::string text);
 
-  std::vector<Line> lines_;
+    std::vector<Line> lines_;
 };
 
 // The parts of one line, as the file's reader sees them.

@@ -32,58 +32,58 @@
 
 namespace xel::ini {
 
-enum class [[nodiscard]] Status {
-  Ok,
-  InvalidName,   // a line break in a name, a key that is empty or would not read back as one
-  InvalidValue,  // a line break in a value: it would start a line of its own
-  IoError,       // the file could not be read or replaced; the old file is intact
+enum class [[nodiscard]] Status{
+    Ok,
+    InvalidName,   // a line break in a name, a key that is empty or would not read back as one
+    InvalidValue,  // a line break in a value: it would start a line of its own
+    IoError,       // the file could not be read or replaced; the old file is intact
 };
 
 // A short English phrase for a status, for messages.
 const char* toString(Status s);
 
 struct Entry {
-  std::u16string key;
-  std::u16string value;
+    std::u16string key;
+    std::u16string value;
 };
 
 class IniFile {
 public:
-  explicit IniFile(std::filesystem::path path);
+    explicit IniFile(std::filesystem::path path);
 
-  const std::filesystem::path& path() const noexcept { return path_; }
+    const std::filesystem::path& path() const noexcept { return path_; }
 
-  // The value of the first such key in the first such section; defaultValue when
-  // the file, the section or the key is missing.
-  std::u16string readString(std::u16string_view section, std::u16string_view key,
-                            std::u16string_view defaultValue = {}) const;
+    // The value of the first such key in the first such section; defaultValue when
+    // the file, the section or the key is missing.
+    std::u16string readString(std::u16string_view section, std::u16string_view key,
+                              std::u16string_view defaultValue = {}) const;
 
-  // The value as a decimal number (optional sign, digits up to the first other
-  // character, saturated to 32 bits); a value that is not a number reads as 0,
-  // a missing or empty one as defaultValue.
-  int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) const;
+    // The value as a decimal number (optional sign, digits up to the first other
+    // character, saturated to 32 bits); a value that is not a number reads as 0,
+    // a missing or empty one as defaultValue.
+    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) const;
 
-  // The section names in file order, each once (the first spelling seen wins).
-  std::vector<std::u16string> sectionNames() const;
-  bool hasSection(std::u16string_view section) const;
+    // The section names in file order, each once (the first spelling seen wins).
+    std::vector<std::u16string> sectionNames() const;
+    bool hasSection(std::u16string_view section) const;
 
-  // Sets a key: in place when it exists, else after the last line of its section,
-  // else in a new section appended to the file. Creates the file if missing.
-  Status writeString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
-  // The same for several keys of one section, in order, in one rewrite.
-  Status writeStrings(std::u16string_view section, const std::vector<Entry>& entries);
+    // Sets a key: in place when it exists, else after the last line of its section,
+    // else in a new section appended to the file. Creates the file if missing.
+    Status writeString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+    // The same for several keys of one section, in order, in one rewrite.
+    Status writeStrings(std::u16string_view section, const std::vector<Entry>& entries);
 
-  // Removes a key from its section. Ok when there was nothing to remove.
-  Status deleteKey(std::u16string_view section, std::u16string_view key);
-  // Removes every section of that name with all its lines. Ok when there was none.
-  Status deleteSection(std::u16string_view section);
+    // Removes a key from its section. Ok when there was nothing to remove.
+    Status deleteKey(std::u16string_view section, std::u16string_view key);
+    // Removes every section of that name with all its lines. Ok when there was none.
+    Status deleteSection(std::u16string_view section);
 
-  // Text of the last failure of this object (the system's message), for reports.
-  const std::string& lastError() const noexcept { return lastError_; }
+    // Text of the last failure of this object (the system's message), for reports.
+    const std::string& lastError() const noexcept { return lastError_; }
 
 private:
-  std::filesystem::path path_;
-  mutable std::string lastError_;
+    std::filesystem::path path_;
+    mutable std::string lastError_;
 };
 
 // Reads a whole file (a folder or an unreadable file is an error, not an empty file).

@@ -26,13 +26,13 @@ namespace xel::objrt {
 
 // The registry entries of one creatable class.
 struct ClassRegistration {
-  GUID clsid{};
-  const char* progId = nullptr;                    // "Lib.Class.1"
-  const char* versionIndependentProgId = nullptr;  // "Lib.Class"
-  const char* friendlyName = nullptr;              // "CClass Object"
-  const char* threadingModel = "apartment";
-  const GUID* appId = nullptr;    // written as the class's "AppID" value when given
-  const GUID* typeLib = nullptr;  // written as the class's "TypeLib" subkey when given
+    GUID clsid{};
+    const char* progId = nullptr;                    // "Lib.Class.1"
+    const char* versionIndependentProgId = nullptr;  // "Lib.Class"
+    const char* friendlyName = nullptr;              // "CClass Object"
+    const char* threadingModel = "apartment";
+    const GUID* appId = nullptr;    // written as the class's "AppID" value when given
+    const GUID* typeLib = nullptr;  // written as the class's "TypeLib" subkey when given
 };
 
 }  // namespace xel::objrt
@@ -75,8 +75,8 @@ XEL_EXPORT size_t ObjModulePath(const void* address, char* buf, size_t cap) noex
 namespace xel::objrt {
 
 struct ClassEntry {
-  const ClassRegistration* reg = nullptr;
-  HRESULT (*createFactory)(IClassFactory**) noexcept = nullptr;
+    const ClassRegistration* reg = nullptr;
+    HRESULT (*createFactory)(IClassFactory**) noexcept = nullptr;
 };
 
 // The library's class objects, created on first request and kept until the
@@ -84,55 +84,55 @@ struct ClassEntry {
 template <size_t N>
 class ClassObjects {
 public:
-  explicit ClassObjects(const std::array<ClassEntry, N>& entries) noexcept : entries_(entries) {}
-  ~ClassObjects() {
-    for (IClassFactory*& f : cache_)
-      if (f) std::exchange(f, nullptr)->Release();
-  }
-  ClassObjects(const ClassObjects&) = delete;
-  ClassObjects& operator=(const ClassObjects&) = delete;
+    explicit ClassObjects(const std::array<ClassEntry, N>& entries) noexcept : entries_(entries) {}
+    ~ClassObjects() {
+        for (IClassFactory*& f : cache_)
+            if (f) std::exchange(f, nullptr)->Release();
+    }
+    ClassObjects(const ClassObjects&) = delete;
+    ClassObjects& operator=(const ClassObjects&) = delete;
 
-  // DllGetClassObject: E_POINTER, CLASS_E_CLASSNOTAVAILABLE for a class not in
-  // the table, the factory's creation failure, or its QueryInterface result.
-  HRESULT get(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    for (size_t i = 0; i < N; ++i) {
-      if (entries_[i].reg->clsid != clsid) continue;
-      IClassFactory* f = nullptr;
-      {
-        std::lock_guard lock(mutex_);
-        if (!cache_[i]) {
-          HRESULT hr = entries_[i].createFactory(&cache_[i]);
-          if (FAILED(hr)) return hr;
+    // DllGetClassObject: E_POINTER, CLASS_E_CLASSNOTAVAILABLE for a class not in
+    // the table, the factory's creation failure, or its QueryInterface result.
+    HRESULT get(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        for (size_t i = 0; i < N; ++i) {
+            if (entries_[i].reg->clsid != clsid) continue;
+            IClassFactory* f = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                if (!cache_[i]) {
+                    HRESULT hr = entries_[i].createFactory(&cache_[i]);
+                    if (FAILED(hr)) return hr;
+                }
+                f = cache_[i];
+            }
+            return f->QueryInterface(riid, ppv);
         }
-        f = cache_[i];
-      }
-      return f->QueryInterface(riid, ppv);
+        return CLASS_E_CLASSNOTAVAILABLE;
     }
-    return CLASS_E_CLASSNOTAVAILABLE;
-  }
 
-  // Registers every class in order, stopping at the first failure.
-  HRESULT registerAll(const char* modulePath) const noexcept {
-    for (const ClassEntry& e : entries_) {
-      HRESULT hr = ObjRegisterClass(e.reg, modulePath);
-      if (FAILED(hr)) return hr;
+    // Registers every class in order, stopping at the first failure.
+    HRESULT registerAll(const char* modulePath) const noexcept {
+        for (const ClassEntry& e : entries_) {
+            HRESULT hr = ObjRegisterClass(e.reg, modulePath);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
     }
-    return S_OK;
-  }
-  HRESULT unregisterAll() const noexcept {
-    for (const ClassEntry& e : entries_) {
-      HRESULT hr = ObjUnregisterClass(e.reg);
-      if (FAILED(hr)) return hr;
+    HRESULT unregisterAll() const noexcept {
+        for (const ClassEntry& e : entries_) {
+            HRESULT hr = ObjUnregisterClass(e.reg);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
     }
-    return S_OK;
-  }
 
 private:
-  std::array<ClassEntry, N> entries_;
-  std::mutex mutex_;
-  IClassFactory* cache_[N] = {};
+    std::array<ClassEntry, N> entries_;
+    std::mutex mutex_;
+    IClassFactory* cache_[N] = {};
 };
 
 }  // namespace xel::objrt

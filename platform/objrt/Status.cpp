@@ -7,9 +7,9 @@
 namespace {
 
 struct Known {
-  HRESULT code;
-  const char* name;
-  const char* text;
+    HRESULT code;
+    const char* name;
+    const char* text;
 };
 
 constexpr Known kKnown[] = {
@@ -56,19 +56,19 @@ constexpr Known kKnown[] = {
 }  // namespace
 
 extern "C" size_t ObjStatusText(HRESULT hr, char* buf, size_t cap) noexcept {
-  char text[160];
-  int n = std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  for (const Known& k : kKnown) {
-    if (k.code == hr) {
-      n = std::snprintf(text, sizeof text, "0x%08X %s: %s", static_cast<unsigned>(hr), k.name, k.text);
-      break;
+    char text[160];
+    int n = std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    for (const Known& k : kKnown) {
+        if (k.code == hr) {
+            n = std::snprintf(text, sizeof text, "0x%08X %s: %s", static_cast<unsigned>(hr), k.name, k.text);
+            break;
+        }
     }
-  }
-  size_t len = n > 0 ? static_cast<size_t>(n) : 0;
-  if (buf && cap > 0) {
-    size_t m = len < cap - 1 ? len : cap - 1;
-    std::memcpy(buf, text, m);
-    buf[m] = '\0';
-  }
-  return len;
+    size_t len = n > 0 ? static_cast<size_t>(n) : 0;
+    if (buf && cap > 0) {
+        size_t m = len < cap - 1 ? len : cap - 1;
+        std::memcpy(buf, text, m);
+        buf[m] = '\0';
+    }
+    return len;
 }

@@ -133,10 +133,10 @@ inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = hresultOf(0x8002802B);
 // GUIDs
 
 struct GUID {
-  uint32_t Data1;
-  uint16_t Data2;
-  uint16_t Data3;
-  uint8_t Data4[8];
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
 };
 static_assert(sizeof(GUID) == 16);
 
@@ -147,10 +147,10 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
 constexpr bool operator==(const GUID& a, const GUID& b) noexcept {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-  for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return false;
-  return true;
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
 }
 constexpr bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
 constexpr bool IsEqualIID(REFIID a, REFIID b) noexcept { return a == b; }
@@ -158,54 +158,54 @@ constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) noexcept { return a == b; }
 
 namespace xel::objrt::detail {
 constexpr int hexDigit(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 // Parses "8-4-4-4-12" hexadecimal digits, with or without braces, any case.
 // Returns false for anything else (no surrounding blanks, no other forms).
 template <class Ch>
 constexpr bool parseGuid(const Ch* s, size_t n, GUID& out) noexcept {
-  if (n == 38) {
-    if (s[0] != Ch('{') || s[37] != Ch('}')) return false;
-    ++s;
-    n = 36;
-  }
-  if (n != 36) return false;
-  uint8_t bytes[16] = {};
-  int b = 0;
-  for (size_t i = 0; i < 36;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (s[i] != Ch('-')) return false;
-      ++i;
-      continue;
+    if (n == 38) {
+        if (s[0] != Ch('{') || s[37] != Ch('}')) return false;
+        ++s;
+        n = 36;
     }
-    auto c0 = s[i], c1 = s[i + 1];
-    if (c0 > 0x7f || c1 > 0x7f) return false;
-    int h = hexDigit(static_cast<char>(c0)), l = hexDigit(static_cast<char>(c1));
-    if (h < 0 || l < 0) return false;
-    bytes[b++] = static_cast<uint8_t>(h * 16 + l);
-    i += 2;
-  }
-  GUID g{};
-  g.Data1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
-  g.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
-  g.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
-  for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
-  out = g;
-  return true;
+    if (n != 36) return false;
+    uint8_t bytes[16] = {};
+    int b = 0;
+    for (size_t i = 0; i < 36;) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (s[i] != Ch('-')) return false;
+            ++i;
+            continue;
+        }
+        auto c0 = s[i], c1 = s[i + 1];
+        if (c0 > 0x7f || c1 > 0x7f) return false;
+        int h = hexDigit(static_cast<char>(c0)), l = hexDigit(static_cast<char>(c1));
+        if (h < 0 || l < 0) return false;
+        bytes[b++] = static_cast<uint8_t>(h * 16 + l);
+        i += 2;
+    }
+    GUID g{};
+    g.Data1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
+    g.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+    g.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+    for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
+    out = g;
+    return true;
 }
 }  // namespace xel::objrt::detail
 
 // A GUID from its text at compile time: makeGuid("6f1b0c2e-...") or with braces.
 // An invalid text in a constant expression fails to compile.
 consteval GUID makeGuid(const char* text) {
-  size_t n = 0;
-  while (text[n]) ++n;
-  GUID g{};
-  if (!xel::objrt::detail::parseGuid(text, n, g)) throw "invalid GUID text";
-  return g;
+    size_t n = 0;
+    while (text[n]) ++n;
+    GUID g{};
+    if (!xel::objrt::detail::parseGuid(text, n, g)) throw "invalid GUID text";
+    return g;
 }
 
 inline constexpr GUID GUID_NULL{};
@@ -215,23 +215,23 @@ inline constexpr IID IID_NULL{};
 // VARIANT
 
 enum : VARTYPE {
-  VT_EMPTY = 0,
-  VT_NULL = 1,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_BSTR = 8,
-  VT_DISPATCH = 9,
-  VT_ERROR = 10,
-  VT_BOOL = 11,
-  VT_VARIANT = 12,  // only as VT_VARIANT | VT_BYREF
-  VT_UNKNOWN = 13,
-  VT_UI4 = 19,
-  VT_VOID = 24,           // type descriptions only
-  VT_HRESULT = 25,        // type descriptions only
-  VT_PTR = 26,            // type descriptions only
-  VT_USERDEFINED = 29,    // type descriptions only
-  VT_BYREF = 0x4000,
-  VT_TYPEMASK = 0x0FFF,
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_BSTR = 8,
+    VT_DISPATCH = 9,
+    VT_ERROR = 10,
+    VT_BOOL = 11,
+    VT_VARIANT = 12,  // only as VT_VARIANT | VT_BYREF
+    VT_UNKNOWN = 13,
+    VT_UI4 = 19,
+    VT_VOID = 24,         // type descriptions only
+    VT_HRESULT = 25,      // type descriptions only
+    VT_PTR = 26,          // type descriptions only
+    VT_USERDEFINED = 29,  // type descriptions only
+    VT_BYREF = 0x4000,
+    VT_TYPEMASK = 0x0FFF,
 };
 
 struct IUnknown;
@@ -242,73 +242,73 @@ struct IDispatch;
 // VT_NULL, VT_I2, VT_I4, VT_UI4, VT_BOOL, VT_BSTR, VT_DISPATCH, VT_UNKNOWN,
 // VT_ERROR, and VT_BYREF forms of these and of VT_VARIANT.
 struct VARIANT {
-  VARTYPE vt;
-  WORD wReserved1;
-  WORD wReserved2;
-  WORD wReserved3;
-  union {
-    LONGLONG llVal;
-    LONG lVal;
-    SHORT iVal;
-    ULONG ulVal;
-    DOUBLE dblVal;
-    VARIANT_BOOL boolVal;
-    SCODE scode;
-    BSTR bstrVal;
-    IUnknown* punkVal;
-    IDispatch* pdispVal;
-    SHORT* piVal;
-    LONG* plVal;
-    ULONG* pulVal;
-    VARIANT_BOOL* pboolVal;
-    SCODE* pscode;
-    BSTR* pbstrVal;
-    IUnknown** ppunkVal;
-    IDispatch** ppdispVal;
-    VARIANT* pvarVal;
-    void* byref;
-    struct {
-      void* pvRecord;
-      void* pRecInfo;
-    } brecVal;  // never used; gives the union its classic size
-  };
+    VARTYPE vt;
+    WORD wReserved1;
+    WORD wReserved2;
+    WORD wReserved3;
+    union {
+        LONGLONG llVal;
+        LONG lVal;
+        SHORT iVal;
+        ULONG ulVal;
+        DOUBLE dblVal;
+        VARIANT_BOOL boolVal;
+        SCODE scode;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        SHORT* piVal;
+        LONG* plVal;
+        ULONG* pulVal;
+        VARIANT_BOOL* pboolVal;
+        SCODE* pscode;
+        BSTR* pbstrVal;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        VARIANT* pvarVal;
+        void* byref;
+        struct {
+            void* pvRecord;
+            void* pRecInfo;
+        } brecVal;  // never used; gives the union its classic size
+    };
 };
 using VARIANTARG = VARIANT;
 static_assert(sizeof(VARIANT) == 24 && offsetof(VARIANT, lVal) == 8);
 
 // VariantChangeType flags.
 enum : USHORT {
-  VARIANT_NOVALUEPROP = 0x01,
-  VARIANT_ALPHABOOL = 0x02,  // VT_BOOL -> text gives "True"/"False" instead of "-1"/"0"
+    VARIANT_NOVALUEPROP = 0x01,
+    VARIANT_ALPHABOOL = 0x02,  // VT_BOOL -> text gives "True"/"False" instead of "-1"/"0"
 };
 
 // ---------------------------------------------------------------------------
 // Late binding
 
 struct DISPPARAMS {
-  VARIANTARG* rgvarg;         // arguments in reverse order: rgvarg[cArgs-1] is the first
-  DISPID* rgdispidNamedArgs;  // ids of the named arguments rgvarg[0..cNamedArgs-1]
-  UINT cArgs;
-  UINT cNamedArgs;
+    VARIANTARG* rgvarg;         // arguments in reverse order: rgvarg[cArgs-1] is the first
+    DISPID* rgdispidNamedArgs;  // ids of the named arguments rgvarg[0..cNamedArgs-1]
+    UINT cArgs;
+    UINT cNamedArgs;
 };
 
 struct EXCEPINFO {
-  WORD wCode;
-  WORD wReserved;
-  BSTR bstrSource;
-  BSTR bstrDescription;
-  BSTR bstrHelpFile;
-  DWORD dwHelpContext;
-  void* pvReserved;
-  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
-  SCODE scode;
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    void* pvReserved;
+    HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+    SCODE scode;
 };
 
 enum : WORD {
-  DISPATCH_METHOD = 0x1,
-  DISPATCH_PROPERTYGET = 0x2,
-  DISPATCH_PROPERTYPUT = 0x4,
-  DISPATCH_PROPERTYPUTREF = 0x8,
+    DISPATCH_METHOD = 0x1,
+    DISPATCH_PROPERTYGET = 0x2,
+    DISPATCH_PROPERTYPUT = 0x4,
+    DISPATCH_PROPERTYPUTREF = 0x8,
 };
 
 inline constexpr DISPID DISPID_UNKNOWN = -1;
@@ -323,98 +323,98 @@ inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x800;
 // Type descriptions (the subset the runtime fills in; classic layouts)
 
 enum TYPEKIND : int32_t {
-  TKIND_ENUM = 0,
-  TKIND_RECORD,
-  TKIND_MODULE,
-  TKIND_INTERFACE,
-  TKIND_DISPATCH,
-  TKIND_COCLASS,
-  TKIND_ALIAS,
-  TKIND_UNION,
+    TKIND_ENUM = 0,
+    TKIND_RECORD,
+    TKIND_MODULE,
+    TKIND_INTERFACE,
+    TKIND_DISPATCH,
+    TKIND_COCLASS,
+    TKIND_ALIAS,
+    TKIND_UNION,
 };
 enum FUNCKIND : int32_t { FUNC_VIRTUAL = 0, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
 enum INVOKEKIND : int32_t {
-  INVOKE_FUNC = 1,
-  INVOKE_PROPERTYGET = 2,
-  INVOKE_PROPERTYPUT = 4,
-  INVOKE_PROPERTYPUTREF = 8,
+    INVOKE_FUNC = 1,
+    INVOKE_PROPERTYGET = 2,
+    INVOKE_PROPERTYPUT = 4,
+    INVOKE_PROPERTYPUTREF = 8,
 };
 enum CALLCONV : int32_t { CC_CDECL = 1, CC_STDCALL = 4 };
 
 enum : USHORT {
-  PARAMFLAG_NONE = 0,
-  PARAMFLAG_FIN = 0x1,
-  PARAMFLAG_FOUT = 0x2,
-  PARAMFLAG_FRETVAL = 0x8,
+    PARAMFLAG_NONE = 0,
+    PARAMFLAG_FIN = 0x1,
+    PARAMFLAG_FOUT = 0x2,
+    PARAMFLAG_FRETVAL = 0x8,
 };
 enum : WORD {
-  TYPEFLAG_FAPPOBJECT = 0x1,
-  TYPEFLAG_FCANCREATE = 0x2,
-  TYPEFLAG_FHIDDEN = 0x10,
-  TYPEFLAG_FDUAL = 0x40,
-  TYPEFLAG_FOLEAUTOMATION = 0x100,
-  TYPEFLAG_FDISPATCHABLE = 0x1000,
+    TYPEFLAG_FAPPOBJECT = 0x1,
+    TYPEFLAG_FCANCREATE = 0x2,
+    TYPEFLAG_FHIDDEN = 0x10,
+    TYPEFLAG_FDUAL = 0x40,
+    TYPEFLAG_FOLEAUTOMATION = 0x100,
+    TYPEFLAG_FDISPATCHABLE = 0x1000,
 };
 enum : int32_t {
-  IMPLTYPEFLAG_FDEFAULT = 0x1,
-  IMPLTYPEFLAG_FSOURCE = 0x2,
+    IMPLTYPEFLAG_FDEFAULT = 0x1,
+    IMPLTYPEFLAG_FSOURCE = 0x2,
 };
 
 struct TYPEDESC {
-  union {
-    TYPEDESC* lptdesc;  // vt == VT_PTR: the type pointed to
-    HREFTYPE hreftype;  // vt == VT_USERDEFINED
-  };
-  VARTYPE vt;
+    union {
+        TYPEDESC* lptdesc;  // vt == VT_PTR: the type pointed to
+        HREFTYPE hreftype;  // vt == VT_USERDEFINED
+    };
+    VARTYPE vt;
 };
 struct IDLDESC {
-  ULONG_PTR dwReserved;
-  USHORT wIDLFlags;
+    ULONG_PTR dwReserved;
+    USHORT wIDLFlags;
 };
 struct PARAMDESC {
-  void* pparamdescex;
-  USHORT wParamFlags;
+    void* pparamdescex;
+    USHORT wParamFlags;
 };
 struct ELEMDESC {
-  TYPEDESC tdesc;
-  union {
-    IDLDESC idldesc;
-    PARAMDESC paramdesc;
-  };
+    TYPEDESC tdesc;
+    union {
+        IDLDESC idldesc;
+        PARAMDESC paramdesc;
+    };
 };
 struct TYPEATTR {
-  GUID guid;
-  LCID lcid;
-  DWORD dwReserved;
-  MEMBERID memidConstructor;
-  MEMBERID memidDestructor;
-  LPOLESTR lpstrSchema;
-  ULONG cbSizeInstance;
-  TYPEKIND typekind;
-  WORD cFuncs;
-  WORD cVars;
-  WORD cImplTypes;
-  WORD cbSizeVft;
-  WORD cbAlignment;
-  WORD wTypeFlags;
-  WORD wMajorVerNum;
-  WORD wMinorVerNum;
-  TYPEDESC tdescAlias;
-  IDLDESC idldescType;
+    GUID guid;
+    LCID lcid;
+    DWORD dwReserved;
+    MEMBERID memidConstructor;
+    MEMBERID memidDestructor;
+    LPOLESTR lpstrSchema;
+    ULONG cbSizeInstance;
+    TYPEKIND typekind;
+    WORD cFuncs;
+    WORD cVars;
+    WORD cImplTypes;
+    WORD cbSizeVft;
+    WORD cbAlignment;
+    WORD wTypeFlags;
+    WORD wMajorVerNum;
+    WORD wMinorVerNum;
+    TYPEDESC tdescAlias;
+    IDLDESC idldescType;
 };
 struct FUNCDESC {
-  MEMBERID memid;
-  SCODE* lprgscode;
-  ELEMDESC* lprgelemdescParam;  // the late-bound arguments; out-parameters are VT_PTR to their type
-  FUNCKIND funckind;
-  INVOKEKIND invkind;
-  CALLCONV callconv;
-  SHORT cParams;
-  SHORT cParamsOpt;
-  SHORT oVft;
-  SHORT cScodes;
-  ELEMDESC elemdescFunc;  // the return value's type (VT_VOID when none); the status is not shown
-  WORD wFuncFlags;
+    MEMBERID memid;
+    SCODE* lprgscode;
+    ELEMDESC* lprgelemdescParam;  // the late-bound arguments; out-parameters are VT_PTR to their type
+    FUNCKIND funckind;
+    INVOKEKIND invkind;
+    CALLCONV callconv;
+    SHORT cParams;
+    SHORT cParamsOpt;
+    SHORT oVft;
+    SHORT cScodes;
+    ELEMDESC elemdescFunc;  // the return value's type (VT_VOID when none); the status is not shown
+    WORD wFuncFlags;
 };
 
 // ---------------------------------------------------------------------------
@@ -427,111 +427,111 @@ struct IConnectionPoint;
 struct IConnectionPointContainer;
 
 struct IUnknown {
-  static constexpr IID kIID = makeGuid("00000000-0000-0000-C000-000000000046");
-  virtual HRESULT QueryInterface(REFIID riid, void** ppv) noexcept = 0;
-  virtual ULONG AddRef() noexcept = 0;
-  virtual ULONG Release() noexcept = 0;
+    static constexpr IID kIID = makeGuid("00000000-0000-0000-C000-000000000046");
+    virtual HRESULT QueryInterface(REFIID riid, void** ppv) noexcept = 0;
+    virtual ULONG AddRef() noexcept = 0;
+    virtual ULONG Release() noexcept = 0;
 };
 
 struct IDispatch : IUnknown {
-  static constexpr IID kIID = makeGuid("00020400-0000-0000-C000-000000000046");
-  virtual HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept = 0;
-  virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) noexcept = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                DISPID* rgDispId) noexcept = 0;
-  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept = 0;
+    static constexpr IID kIID = makeGuid("00020400-0000-0000-C000-000000000046");
+    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) noexcept = 0;
+    virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) noexcept = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                  DISPID* rgDispId) noexcept = 0;
+    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept = 0;
 };
 
 struct IClassFactory : IUnknown {
-  static constexpr IID kIID = makeGuid("00000001-0000-0000-C000-000000000046");
-  virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) noexcept = 0;
-  virtual HRESULT LockServer(BOOL fLock) noexcept = 0;
+    static constexpr IID kIID = makeGuid("00000001-0000-0000-C000-000000000046");
+    virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) noexcept = 0;
+    virtual HRESULT LockServer(BOOL fLock) noexcept = 0;
 };
 
 struct CONNECTDATA {
-  IUnknown* pUnk;
-  DWORD dwCookie;
+    IUnknown* pUnk;
+    DWORD dwCookie;
 };
 
 struct IEnumConnections : IUnknown {
-  static constexpr IID kIID = makeGuid("B196B287-BAB4-101A-B69C-00AA00341D07");
-  virtual HRESULT Next(ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) noexcept = 0;
-  virtual HRESULT Skip(ULONG cConnections) noexcept = 0;
-  virtual HRESULT Reset() noexcept = 0;
-  virtual HRESULT Clone(IEnumConnections** ppEnum) noexcept = 0;
+    static constexpr IID kIID = makeGuid("B196B287-BAB4-101A-B69C-00AA00341D07");
+    virtual HRESULT Next(ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) noexcept = 0;
+    virtual HRESULT Skip(ULONG cConnections) noexcept = 0;
+    virtual HRESULT Reset() noexcept = 0;
+    virtual HRESULT Clone(IEnumConnections** ppEnum) noexcept = 0;
 };
 
 struct IEnumConnectionPoints : IUnknown {
-  static constexpr IID kIID = makeGuid("B196B285-BAB4-101A-B69C-00AA00341D07");
-  virtual HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) noexcept = 0;
-  virtual HRESULT Skip(ULONG cConnections) noexcept = 0;
-  virtual HRESULT Reset() noexcept = 0;
-  virtual HRESULT Clone(IEnumConnectionPoints** ppEnum) noexcept = 0;
+    static constexpr IID kIID = makeGuid("B196B285-BAB4-101A-B69C-00AA00341D07");
+    virtual HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) noexcept = 0;
+    virtual HRESULT Skip(ULONG cConnections) noexcept = 0;
+    virtual HRESULT Reset() noexcept = 0;
+    virtual HRESULT Clone(IEnumConnectionPoints** ppEnum) noexcept = 0;
 };
 
 struct IConnectionPoint : IUnknown {
-  static constexpr IID kIID = makeGuid("B196B286-BAB4-101A-B69C-00AA00341D07");
-  virtual HRESULT GetConnectionInterface(IID* pIID) noexcept = 0;
-  virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept = 0;
-  virtual HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept = 0;
-  virtual HRESULT Unadvise(DWORD dwCookie) noexcept = 0;
-  virtual HRESULT EnumConnections(IEnumConnections** ppEnum) noexcept = 0;
+    static constexpr IID kIID = makeGuid("B196B286-BAB4-101A-B69C-00AA00341D07");
+    virtual HRESULT GetConnectionInterface(IID* pIID) noexcept = 0;
+    virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept = 0;
+    virtual HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept = 0;
+    virtual HRESULT Unadvise(DWORD dwCookie) noexcept = 0;
+    virtual HRESULT EnumConnections(IEnumConnections** ppEnum) noexcept = 0;
 };
 
 struct IConnectionPointContainer : IUnknown {
-  static constexpr IID kIID = makeGuid("B196B284-BAB4-101A-B69C-00AA00341D07");
-  virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept = 0;
-  virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept = 0;
+    static constexpr IID kIID = makeGuid("B196B284-BAB4-101A-B69C-00AA00341D07");
+    virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept = 0;
+    virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept = 0;
 };
 
 struct IProvideClassInfo : IUnknown {
-  static constexpr IID kIID = makeGuid("B196B283-BAB4-101A-B69C-00AA00341D07");
-  virtual HRESULT GetClassInfo(ITypeInfo** ppTI) noexcept = 0;
+    static constexpr IID kIID = makeGuid("B196B283-BAB4-101A-B69C-00AA00341D07");
+    virtual HRESULT GetClassInfo(ITypeInfo** ppTI) noexcept = 0;
 };
 
 inline constexpr DWORD GUIDKIND_DEFAULT_SOURCE_DISP_IID = 1;
 
 struct IProvideClassInfo2 : IProvideClassInfo {
-  static constexpr IID kIID = makeGuid("A6BC3AC0-DBAA-11CE-9DE3-00AA004BB851");
-  virtual HRESULT GetGUID(DWORD dwGuidKind, GUID* pGUID) noexcept = 0;
+    static constexpr IID kIID = makeGuid("A6BC3AC0-DBAA-11CE-9DE3-00AA004BB851");
+    virtual HRESULT GetGUID(DWORD dwGuidKind, GUID* pGUID) noexcept = 0;
 };
 
 struct IPropertyNotifySink : IUnknown {
-  static constexpr IID kIID = makeGuid("9BFBBC02-EFF1-101A-84ED-00AA00341D07");
-  virtual HRESULT OnChanged(DISPID dispID) noexcept = 0;
-  virtual HRESULT OnRequestEdit(DISPID dispID) noexcept = 0;
+    static constexpr IID kIID = makeGuid("9BFBBC02-EFF1-101A-84ED-00AA00341D07");
+    virtual HRESULT OnChanged(DISPID dispID) noexcept = 0;
+    virtual HRESULT OnRequestEdit(DISPID dispID) noexcept = 0;
 };
 
 // Type information for interfaces, event interfaces and classes, as described
 // by the static tables of "platform/objrt/Describe.h". The slots keep the
 // classic order; those marked "not offered" return E_NOTIMPL.
 struct ITypeInfo : IUnknown {
-  static constexpr IID kIID = makeGuid("00020401-0000-0000-C000-000000000046");
-  virtual HRESULT GetTypeAttr(TYPEATTR** ppTypeAttr) noexcept = 0;
-  virtual HRESULT GetTypeComp(void** ppTComp) noexcept = 0;  // not offered
-  virtual HRESULT GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) noexcept = 0;
-  virtual HRESULT GetVarDesc(UINT index, void** ppVarDesc) noexcept = 0;  // not offered
-  // The member's name, then its parameters' names (the return value's excluded).
-  virtual HRESULT GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) noexcept = 0;
-  virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) noexcept = 0;
-  virtual HRESULT GetImplTypeFlags(UINT index, INT* pImplTypeFlags) noexcept = 0;
-  virtual HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) noexcept = 0;
-  virtual HRESULT Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
-                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept = 0;
-  // MEMBERID_NIL describes the type itself. Any out-pointer may be null.
-  virtual HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
-                                   DWORD* pdwHelpContext, BSTR* pBstrHelpFile) noexcept = 0;
-  virtual HRESULT GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
-                              WORD* pwOrdinal) noexcept = 0;  // not offered
-  virtual HRESULT GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) noexcept = 0;
-  virtual HRESULT AddressOfMember(MEMBERID memid, INVOKEKIND invKind, void** ppv) noexcept = 0;  // not offered
-  virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObj) noexcept = 0;  // not offered
-  virtual HRESULT GetMops(MEMBERID memid, BSTR* pBstrMops) noexcept = 0;                          // not offered
-  virtual HRESULT GetContainingTypeLib(void** ppTLib, UINT* pIndex) noexcept = 0;                // not offered
-  virtual void ReleaseTypeAttr(TYPEATTR* pTypeAttr) noexcept = 0;
-  virtual void ReleaseFuncDesc(FUNCDESC* pFuncDesc) noexcept = 0;
-  virtual void ReleaseVarDesc(void* pVarDesc) noexcept = 0;
+    static constexpr IID kIID = makeGuid("00020401-0000-0000-C000-000000000046");
+    virtual HRESULT GetTypeAttr(TYPEATTR** ppTypeAttr) noexcept = 0;
+    virtual HRESULT GetTypeComp(void** ppTComp) noexcept = 0;  // not offered
+    virtual HRESULT GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) noexcept = 0;
+    virtual HRESULT GetVarDesc(UINT index, void** ppVarDesc) noexcept = 0;  // not offered
+    // The member's name, then its parameters' names (the return value's excluded).
+    virtual HRESULT GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) noexcept = 0;
+    virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) noexcept = 0;
+    virtual HRESULT GetImplTypeFlags(UINT index, INT* pImplTypeFlags) noexcept = 0;
+    virtual HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) noexcept = 0;
+    virtual HRESULT Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                           EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept = 0;
+    // MEMBERID_NIL describes the type itself. Any out-pointer may be null.
+    virtual HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                     BSTR* pBstrHelpFile) noexcept = 0;
+    virtual HRESULT GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
+                                WORD* pwOrdinal) noexcept = 0;  // not offered
+    virtual HRESULT GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) noexcept = 0;
+    virtual HRESULT AddressOfMember(MEMBERID memid, INVOKEKIND invKind, void** ppv) noexcept = 0;  // not offered
+    virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObj) noexcept = 0;  // not offered
+    virtual HRESULT GetMops(MEMBERID memid, BSTR* pBstrMops) noexcept = 0;                         // not offered
+    virtual HRESULT GetContainingTypeLib(void** ppTLib, UINT* pIndex) noexcept = 0;                // not offered
+    virtual void ReleaseTypeAttr(TYPEATTR* pTypeAttr) noexcept = 0;
+    virtual void ReleaseFuncDesc(FUNCDESC* pFuncDesc) noexcept = 0;
+    virtual void ReleaseVarDesc(void* pVarDesc) noexcept = 0;
 };
 
 inline constexpr IID IID_IUnknown = IUnknown::kIID;
@@ -550,22 +550,22 @@ inline constexpr IID IID_ITypeInfo = ITypeInfo::kIID;
 // Activation constants
 
 enum : DWORD {
-  CLSCTX_INPROC_SERVER = 0x1,
-  CLSCTX_INPROC_HANDLER = 0x2,
-  CLSCTX_LOCAL_SERVER = 0x4,
-  CLSCTX_REMOTE_SERVER = 0x10,
-  CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-  CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER,
+    CLSCTX_INPROC_SERVER = 0x1,
+    CLSCTX_INPROC_HANDLER = 0x2,
+    CLSCTX_LOCAL_SERVER = 0x4,
+    CLSCTX_REMOTE_SERVER = 0x10,
+    CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+    CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER,
 };
 enum : DWORD {
-  COINIT_MULTITHREADED = 0x0,
-  COINIT_APARTMENTTHREADED = 0x2,
+    COINIT_MULTITHREADED = 0x0,
+    COINIT_APARTMENTTHREADED = 0x2,
 };
 
 // GUID text forms for ObjGuidToString.
 enum : unsigned {
-  GUIDFMT_BRACES = 0x1,     // "{...}"
-  GUIDFMT_LOWERCASE = 0x2,  // hexadecimal letters in lower case
+    GUIDFMT_BRACES = 0x1,     // "{...}"
+    GUIDFMT_LOWERCASE = 0x2,  // hexadecimal letters in lower case
 };
 inline constexpr size_t kGuidTextSize = 39;  // braced form plus NUL
 
@@ -577,8 +577,8 @@ extern "C" {
 // Counted strings. One allocator for the process: any library may free what
 // another allocated. A null BSTR is the empty text. Lengths above 2^30
 // characters are refused (null result).
-XEL_EXPORT BSTR SysAllocString(const OLECHAR* psz) noexcept;  // null in -> null out
-XEL_EXPORT BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) noexcept;  // pch null: cch zero characters
+XEL_EXPORT BSTR SysAllocString(const OLECHAR* psz) noexcept;                // null in -> null out
+XEL_EXPORT BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) noexcept;   // pch null: cch zero characters
 XEL_EXPORT BSTR SysAllocStringByteLen(const char* psz, UINT len) noexcept;  // raw bytes, NUL-terminated twice
 // Replaces *pbstr with a copy of the given text (freeing the old one): TRUE on success.
 XEL_EXPORT BOOL SysReAllocString(BSTR* pbstr, const OLECHAR* psz) noexcept;
@@ -611,8 +611,7 @@ XEL_EXPORT HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc) no
 // VARIANT_TRUE. Text to number: optional blanks and sign, decimal digits, or
 // "&H" and hexadecimal digits. Text to VT_BOOL: "True"/"False" in any case or a
 // number. VT_BOOL to text: "-1"/"0", or "True"/"False" with VARIANT_ALPHABOOL.
-XEL_EXPORT HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags,
-                                     VARTYPE vt) noexcept;
+XEL_EXPORT HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt) noexcept;
 
 // GUIDs. ObjGuidToString writes the 8-4-4-4-12 form (flags GUIDFMT_*) and a NUL
 // into buf (kGuidTextSize bytes suffice) and returns the characters written.

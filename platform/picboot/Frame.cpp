@@ -64,8 +64,7 @@ FrameDecoder::Event FrameDecoder::push(uint8_t byte) {
 
 FrameDecoder::Event FrameDecoder::accept(uint8_t byte) {
     switch (state_) {
-        case State::Idle:
-            return Event::None;
+        case State::Idle: return Event::None;
         case State::Seq:
             seq_ = byte;
             state_ = State::Length;

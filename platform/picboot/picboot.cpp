@@ -36,8 +36,7 @@ enum class Outcome { Ok, IoError, NoReply, Refused };
 
 class Channel {
 public:
-    explicit Channel(int timeoutMs)
-        : timeout_(timeoutMs), seq_(static_cast<uint8_t>(g_sequenceStart.fetch_add(61))) {}
+    explicit Channel(int timeoutMs) : timeout_(timeoutMs), seq_(static_cast<uint8_t>(g_sequenceStart.fetch_add(61))) {}
 
     bool open(const std::string& path, int baud) { return port_.open(path, baud); }
 
@@ -49,8 +48,8 @@ public:
     // of the longest reply; the whole exchange ends by the channel's timeout
     // plus that line time. A damaged reply, or the device's report of a
     // damaged request, leads to the next attempt at once.
-    Outcome exchange(const uint8_t* payload, size_t n, milliseconds attemptWait, unsigned attempts,
-                     size_t replyData, Reply& reply) {
+    Outcome exchange(const uint8_t* payload, size_t n, milliseconds attemptWait, unsigned attempts, size_t replyData,
+                     Reply& reply) {
         std::vector<uint8_t> frame;
         frame.reserve(2 * frameSize(n));
         const milliseconds line = port_.wireTime(frameSize(n) + frameSize(1 + replyData));
@@ -64,13 +63,10 @@ public:
             if (!port_.writeAll(frame.data(), frame.size(), deadline)) return Outcome::IoError;
             const auto attemptEnd = std::min(deadline, now + attemptWait + line);
             switch (awaitReply(seq, attemptEnd, reply)) {
-                case Wait::Reply:
-                    return reply.status == kStatusOk ? Outcome::Ok : Outcome::Refused;
-                case Wait::IoError:
-                    return Outcome::IoError;
+                case Wait::Reply: return reply.status == kStatusOk ? Outcome::Ok : Outcome::Refused;
+                case Wait::IoError: return Outcome::IoError;
                 case Wait::Resend:
-                case Wait::Silence:
-                    break;
+                case Wait::Silence: break;
             }
         }
         return Outcome::NoReply;
@@ -187,8 +183,8 @@ extern "C" int32_t PicBootSendPacket(int32_t handle, const uint8_t* packet, uint
         auto ch = g_channels.find(handle);
         if (!ch) return PICBOOT_ERR_ARGUMENT;
         std::lock_guard lock(ch->mutex());
-        const auto wait = replyWaitMs > 0 ? milliseconds(replyWaitMs)
-                                          : std::max(milliseconds(kMinAttemptWaitMs), ch->timeout() / 4);
+        const auto wait =
+            replyWaitMs > 0 ? milliseconds(replyWaitMs) : std::max(milliseconds(kMinAttemptWaitMs), ch->timeout() / 4);
         Reply reply;
         switch (ch->exchange(packet, length, wait, attempts, 0, reply)) {
             case Outcome::Ok: return 0;

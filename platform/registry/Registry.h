@@ -51,54 +51,54 @@ enum class Root { CurrentUser, ClassesRoot };
 // The file HKEY_CLASSES_ROOT changes and edit() go to.
 enum class Layer { User, Machine };
 
-enum class [[nodiscard]] Status {
-  Ok,
-  NotFound,     // no such key or value
-  InvalidName,  // empty or malformed path component (over 255 characters, over 512
-                // levels), invalid UTF-8 or a NUL in a name, the root as a target
-  WrongType,    // the value exists with the other type
-  IoError,      // the state folder or file could not be read, locked or written
-  InvalidData,  // a string value that is not valid UTF-8 or holds a NUL
+enum class [[nodiscard]] Status{
+    Ok,
+    NotFound,     // no such key or value
+    InvalidName,  // empty or malformed path component (over 255 characters, over 512
+                  // levels), invalid UTF-8 or a NUL in a name, the root as a target
+    WrongType,    // the value exists with the other type
+    IoError,      // the state folder or file could not be read, locked or written
+    InvalidData,  // a string value that is not valid UTF-8 or holds a NUL
 };
 
 // A short English word for a status ("ok", "not found", ...), for messages.
 const char* toString(Status s);
 
 struct ValueInfo {
-  enum class Type { String, Dword };
-  std::string name;  // "" for the default value
-  Type type = Type::String;
-  std::string text;     // Type::String
-  uint32_t number = 0;  // Type::Dword
+    enum class Type { String, Dword };
+    std::string name;  // "" for the default value
+    Type type = Type::String;
+    std::string text;     // Type::String
+    uint32_t number = 0;  // Type::Dword
 };
 
 // The operations of the registry on the pending state of one edit(). Valid only
 // during the callback it is handed to.
 class Editor {
 public:
-  Status createKey(Root root, std::string_view key);
-  bool keyExists(Root root, std::string_view key) const;
-  Status setString(Root root, std::string_view key, std::string_view name, std::string_view value);
-  Status setDword(Root root, std::string_view key, std::string_view name, uint32_t value);
-  // Ok, NotFound (key or value), WrongType, InvalidName.
-  Status readString(Root root, std::string_view key, std::string_view name, std::string& out) const;
-  Status readDword(Root root, std::string_view key, std::string_view name, uint32_t& out) const;
-  std::optional<std::string> getString(Root root, std::string_view key, std::string_view name) const;
-  std::optional<uint32_t> getDword(Root root, std::string_view key, std::string_view name) const;
-  std::vector<std::string> subkeys(Root root, std::string_view key) const;
-  std::vector<ValueInfo> values(Root root, std::string_view key) const;
-  Status deleteValue(Root root, std::string_view key, std::string_view name);
-  Status deleteKey(Root root, std::string_view key);
+    Status createKey(Root root, std::string_view key);
+    bool keyExists(Root root, std::string_view key) const;
+    Status setString(Root root, std::string_view key, std::string_view name, std::string_view value);
+    Status setDword(Root root, std::string_view key, std::string_view name, uint32_t value);
+    // Ok, NotFound (key or value), WrongType, InvalidName.
+    Status readString(Root root, std::string_view key, std::string_view name, std::string& out) const;
+    Status readDword(Root root, std::string_view key, std::string_view name, uint32_t& out) const;
+    std::optional<std::string> getString(Root root, std::string_view key, std::string_view name) const;
+    std::optional<uint32_t> getDword(Root root, std::string_view key, std::string_view name) const;
+    std::vector<std::string> subkeys(Root root, std::string_view key) const;
+    std::vector<ValueInfo> values(Root root, std::string_view key) const;
+    Status deleteValue(Root root, std::string_view key, std::string_view name);
+    Status deleteKey(Root root, std::string_view key);
 
-  Editor(const Editor&) = delete;
-  Editor& operator=(const Editor&) = delete;
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
 
-  struct State;  // the parsed file and whether it changed
-  explicit Editor(State* state) : state_(state) {}
+    struct State;  // the parsed file and whether it changed
+    explicit Editor(State* state) : state_(state) {}
 
 private:
-  bool refused(Root root) const;
-  State* state_;
+    bool refused(Root root) const;
+    State* state_;
 };
 
 // Creates the key and any missing keys above it. Ok if it exists already.

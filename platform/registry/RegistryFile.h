@@ -22,36 +22,36 @@ inline constexpr std::size_t kMaxJsonDepth = 2 * kMaxKeyDepth + 64;
 // release on destruction. Shared for reading, exclusive for changing.
 class FileSession {
 public:
-  enum class Mode { Shared, Exclusive };
+    enum class Mode { Shared, Exclusive };
 
-  explicit FileSession(Layer layer = Layer::User) : layer_(layer) {}
-  ~FileSession();
-  FileSession(const FileSession&) = delete;
-  FileSession& operator=(const FileSession&) = delete;
+    explicit FileSession(Layer layer = Layer::User) : layer_(layer) {}
+    ~FileSession();
+    FileSession(const FileSession&) = delete;
+    FileSession& operator=(const FileSession&) = delete;
 
-  // Locks and loads. Shared mode leaves a corrupt file alone and reports
-  // NeedExclusive; exclusive mode moves it aside and starts from empty.
-  enum class Open { Ok, NeedExclusive, Failed };
-  Open open(Mode mode);
+    // Locks and loads. Shared mode leaves a corrupt file alone and reports
+    // NeedExclusive; exclusive mode moves it aside and starts from empty.
+    enum class Open { Ok, NeedExclusive, Failed };
+    Open open(Mode mode);
 
-  nlohmann::json& doc() { return doc_; }
-  // The file was written by a newer version of the format: readable, but not
-  // ours to rewrite.
-  bool newerFormat() const { return newer_; }
+    nlohmann::json& doc() { return doc_; }
+    // The file was written by a newer version of the format: readable, but not
+    // ours to rewrite.
+    bool newerFormat() const { return newer_; }
 
-  // Replaces the file with doc() atomically. Exclusive sessions only.
-  Status save();
+    // Replaces the file with doc() atomically. Exclusive sessions only.
+    Status save();
 
 private:
-  void unlock();
-  bool load(Mode mode);  // false: failed or needs the exclusive lock (see open)
+    void unlock();
+    bool load(Mode mode);  // false: failed or needs the exclusive lock (see open)
 
-  Layer layer_;
-  std::filesystem::path dir_;
-  int lockFd_ = -1;
-  nlohmann::json doc_;
-  bool newer_ = false;
-  bool needExclusive_ = false;
+    Layer layer_;
+    std::filesystem::path dir_;
+    int lockFd_ = -1;
+    nlohmann::json doc_;
+    bool newer_ = false;
+    bool needExclusive_ = false;
 };
 
 // The machine file as it is now, read without a lock; empty when it is missing,

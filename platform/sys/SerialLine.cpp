@@ -33,20 +33,20 @@ void makeRaw(termios& t) {
 bool applyFormat(termios& t, unsigned dataBits, unsigned parity, unsigned stopBits) {
     tcflag_t size;
     switch (dataBits) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return false;
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        case 8: size = CS8; break;
+        default: return false;
     }
     tcflag_t parityFlags;
     switch (parity) {
-    case 0: parityFlags = 0; break;
-    case 1: parityFlags = PARENB | PARODD; break;
-    case 2: parityFlags = PARENB; break;
-    case 3: parityFlags = PARENB | CMSPAR | PARODD; break;
-    case 4: parityFlags = PARENB | CMSPAR; break;
-    default: return false;
+        case 0: parityFlags = 0; break;
+        case 1: parityFlags = PARENB | PARODD; break;
+        case 2: parityFlags = PARENB; break;
+        case 3: parityFlags = PARENB | CMSPAR | PARODD; break;
+        case 4: parityFlags = PARENB | CMSPAR; break;
+        default: return false;
     }
     if (stopBits > 2) return false;
 

@@ -53,9 +53,9 @@ int32_t guarded(F body) noexcept {
 
 int32_t lineStatus(xel::sys::LineResult result) {
     switch (result) {
-    case xel::sys::LineResult::Ok: return USBBRIDGE_OK;
-    case xel::sys::LineResult::BadSetting: return USBBRIDGE_BAD_PARAMETER;
-    case xel::sys::LineResult::SystemError: break;
+        case xel::sys::LineResult::Ok: return USBBRIDGE_OK;
+        case xel::sys::LineResult::BadSetting: return USBBRIDGE_BAD_PARAMETER;
+        case xel::sys::LineResult::SystemError: break;
     }
     return USBBRIDGE_SYSTEM_ERROR;
 }
@@ -81,10 +81,10 @@ XEL_EXPORT int32_t UsbBridgeGetProductString(uint32_t index, char* buffer, uint3
         const BridgeEntry& bridge = bridges[index];
         std::string text;
         switch (selector) {
-        case USBBRIDGE_INFO_SERIAL_NUMBER: text = readAttribute(bridge.deviceDir, "serial"); break;
-        case USBBRIDGE_INFO_DESCRIPTION: text = readAttribute(bridge.deviceDir, "product"); break;
-        case USBBRIDGE_INFO_TTY_PATH: text = devRoot() + "/" + bridge.ttyName; break;
-        default: return USBBRIDGE_BAD_PARAMETER;
+            case USBBRIDGE_INFO_SERIAL_NUMBER: text = readAttribute(bridge.deviceDir, "serial"); break;
+            case USBBRIDGE_INFO_DESCRIPTION: text = readAttribute(bridge.deviceDir, "product"); break;
+            case USBBRIDGE_INFO_TTY_PATH: text = devRoot() + "/" + bridge.ttyName; break;
+            default: return USBBRIDGE_BAD_PARAMETER;
         }
         const size_t n = std::min<size_t>(text.size(), USBBRIDGE_STRING_SIZE - 1);
         std::memcpy(buffer, text.data(), n);
@@ -100,9 +100,8 @@ XEL_EXPORT int32_t UsbBridgeOpen(uint32_t index, UsbBridgeDevice** handle) {
         const auto bridges = enumerateBridges();
         if (index >= bridges.size()) return USBBRIDGE_NO_DEVICE;
         const std::string path = devRoot() + "/" + bridges[index].ttyName;
-        const int fd = xel::sys::retryOnSignal([&] {
-            return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        });
+        const int fd =
+            xel::sys::retryOnSignal([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
         if (fd < 0) return errno == EBUSY ? USBBRIDGE_BUSY : USBBRIDGE_NO_DEVICE;
         // TIOCEXCL keeps out other openers (but not root); the lock keeps out every
         // other user of this library, root included.
@@ -136,8 +135,7 @@ XEL_EXPORT int32_t UsbBridgeClose(UsbBridgeDevice* handle) {
     });
 }
 
-XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t capacity,
-                                 uint32_t* bytesRead) {
+XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t capacity, uint32_t* bytesRead) {
     return guarded([&]() -> int32_t {
         const int fd = fdOf(handle);
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;
@@ -151,8 +149,7 @@ XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t
     });
 }
 
-XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, uint32_t count,
-                                  uint32_t* bytesWritten) {
+XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, uint32_t count, uint32_t* bytesWritten) {
     return guarded([&]() -> int32_t {
         const int fd = fdOf(handle);
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;
@@ -193,8 +190,7 @@ XEL_EXPORT int32_t UsbBridgeFlushBuffers(UsbBridgeDevice* handle, uint8_t transm
     });
 }
 
-XEL_EXPORT int32_t UsbBridgeCheckRxQueue(UsbBridgeDevice* handle, uint32_t* bytesInQueue,
-                                         uint32_t* status) {
+XEL_EXPORT int32_t UsbBridgeCheckRxQueue(UsbBridgeDevice* handle, uint32_t* bytesInQueue, uint32_t* status) {
     return guarded([&]() -> int32_t {
         const int fd = fdOf(handle);
         if (fd < 0) return USBBRIDGE_BAD_HANDLE;

@@ -31,25 +31,25 @@ typedef struct UsbBridgeDevice UsbBridgeDevice; /* an open bridge, opaque */
 
 /* Results. */
 #define USBBRIDGE_OK 0
-#define USBBRIDGE_NO_DEVICE 1      /* index out of range, or the device vanished */
-#define USBBRIDGE_BAD_HANDLE 2     /* null, closed or unknown handle */
+#define USBBRIDGE_NO_DEVICE 1  /* index out of range, or the device vanished */
+#define USBBRIDGE_BAD_HANDLE 2 /* null, closed or unknown handle */
 #define USBBRIDGE_READ_ERROR 3
 #define USBBRIDGE_WRITE_ERROR 4
-#define USBBRIDGE_WRITE_TIMEOUT 5  /* not all bytes left within the write time-out */
+#define USBBRIDGE_WRITE_TIMEOUT 5 /* not all bytes left within the write time-out */
 #define USBBRIDGE_BAD_PARAMETER 6
 #define USBBRIDGE_SYSTEM_ERROR 7
-#define USBBRIDGE_BUSY 8           /* the bridge is already open (here or in another process) */
+#define USBBRIDGE_BUSY 8 /* the bridge is already open (here or in another process) */
 
 /* Receive-queue status bits of UsbBridgeCheckRxQueue. */
 #define USBBRIDGE_RX_EMPTY 0
-#define USBBRIDGE_RX_READY 2       /* received bytes are waiting */
+#define USBBRIDGE_RX_READY 2 /* received bytes are waiting */
 
 /* Selectors of UsbBridgeGetProductString. */
 #define USBBRIDGE_INFO_SERIAL_NUMBER 0
 #define USBBRIDGE_INFO_DESCRIPTION 1 /* the product description */
 #define USBBRIDGE_INFO_TTY_PATH 2    /* the tty the bridge presents, under the device root */
 
-#define USBBRIDGE_STRING_SIZE 256    /* size of the buffer UsbBridgeGetProductString fills */
+#define USBBRIDGE_STRING_SIZE 256 /* size of the buffer UsbBridgeGetProductString fills */
 #define USBBRIDGE_WRITE_TIMEOUT_MS 1000
 
 /* The 16-bit line-control word:
@@ -77,16 +77,13 @@ XEL_EXPORT int32_t UsbBridgeGetProductString(uint32_t index, char* buffer, uint3
 XEL_EXPORT int32_t UsbBridgeOpen(uint32_t index, UsbBridgeDevice** handle);
 XEL_EXPORT int32_t UsbBridgeClose(UsbBridgeDevice* handle);
 /* Reads what has arrived, up to `capacity` bytes, without waiting; 0 bytes is success. */
-XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t capacity,
-                                 uint32_t* bytesRead);
+XEL_EXPORT int32_t UsbBridgeRead(UsbBridgeDevice* handle, void* buffer, uint32_t capacity, uint32_t* bytesRead);
 /* Writes all bytes, waiting at most USBBRIDGE_WRITE_TIMEOUT_MS for the line to take them. */
-XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, uint32_t count,
-                                  uint32_t* bytesWritten);
+XEL_EXPORT int32_t UsbBridgeWrite(UsbBridgeDevice* handle, const void* bytes, uint32_t count, uint32_t* bytesWritten);
 /* Discards bytes not yet sent (transmit) and bytes received but not read (receive). */
 XEL_EXPORT int32_t UsbBridgeFlushBuffers(UsbBridgeDevice* handle, uint8_t transmit, uint8_t receive);
 /* Bytes waiting to be read, and USBBRIDGE_RX_READY in *status when there are any. */
-XEL_EXPORT int32_t UsbBridgeCheckRxQueue(UsbBridgeDevice* handle, uint32_t* bytesInQueue,
-                                         uint32_t* status);
+XEL_EXPORT int32_t UsbBridgeCheckRxQueue(UsbBridgeDevice* handle, uint32_t* bytesInQueue, uint32_t* status);
 /* A standard line speed (50 ... 4000000); any other is USBBRIDGE_BAD_PARAMETER. */
 XEL_EXPORT int32_t UsbBridgeSetBaudRate(UsbBridgeDevice* handle, uint32_t baudRate);
 XEL_EXPORT int32_t UsbBridgeSetLineControl(UsbBridgeDevice* handle, uint16_t lineControl);

@@ -28,8 +28,7 @@ bool registerRunner(const char* file, Runner run);
 int runAll(int argc, char** argv);
 }  // namespace contest
 
-#define CONSOLE_TEST_RUNNER(fn) \
-  static const bool fn##_registered = contest::registerRunner(__FILE__, &fn)
+#define CONSOLE_TEST_RUNNER(fn) static const bool fn##_registered = contest::registerRunner(__FILE__, &fn)
 
 int runProcessorLibraryTests(int argc, char** argv);
 int runXelExecAppTests(int argc, char** argv);

@@ -4,12 +4,12 @@
 #include "console/CXelExecApp.h"
 
 int main(int argc, char** argv) {
-  CXelExecApp app(argc, argv);
-  int failed = 0;
-  failed += runProcessorLibraryTests(argc, argv);
-  failed += runXelExecAppTests(argc, argv);
-  failed += runFormatButtonTests(argc, argv);
-  failed += runDialogUnitsTests(argc, argv);
-  failed += contest::runAll(argc, argv);
-  return failed == 0 ? 0 : 1;
+    CXelExecApp app(argc, argv);
+    int failed = 0;
+    failed += runProcessorLibraryTests(argc, argv);
+    failed += runXelExecAppTests(argc, argv);
+    failed += runFormatButtonTests(argc, argv);
+    failed += runDialogUnitsTests(argc, argv);
+    failed += contest::runAll(argc, argv);
+    return failed == 0 ? 0 : 1;
 }

@@ -258,8 +258,7 @@ TEST_P(FaultTest, ChangesInFlightLandWholeOrFailOnceAndRecover) {
                 << "WaitSettled " << settled << " after a failed exchange";
             EXPECT_EQ(fails, 1u) << diagnostics();
             break;
-        case Outcome::Either:
-            break;
+        case Outcome::Either: break;
     }
 
     // A change made while the monitor idles after the failure is not answered.

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 
@@ -101,7 +101,8 @@ Images convertLines(const std::vector<std::string>& lines) {
 class AssembledImage : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::string(XELOR_GPASM).empty()) GTEST_SKIP() << "gpasm (Debian package gputils) was not found at configure time";
+        if (std::string(XELOR_GPASM).empty())
+            GTEST_SKIP() << "gpasm (Debian package gputils) was not found at configure time";
     }
     // Assembles the test application into `dir/name` (INHX32; CR LF when `dos`).
     fs::path assemble(const fs::path& dir, const std::string& name, bool dos) {
@@ -267,11 +268,13 @@ TEST(ImageFiles, ReplaceOldImagesBesideTheHexFileAndLeaveNoTemporaries) {
     writeFile(dir.path() / "a.hex", record(0, 0x0400, {1, 2, 3}) + "\n" + eof() + "\n");
     MemoryImagePaths paths;
     ASSERT_EQ(ParseHexFile(dir.path() / "a.hex", paths), 0);
-    EXPECT_EQ(readFile(paths[MemoryImage::ProgramMemory]), "000400 01 02 03 00 00 00 00 00 00 00 00 00 00 00 00 00\r\n");
+    EXPECT_EQ(readFile(paths[MemoryImage::ProgramMemory]),
+              "000400 01 02 03 00 00 00 00 00 00 00 00 00 00 00 00 00\r\n");
     EXPECT_EQ(readFile(paths[MemoryImage::DataEeprom]), "");
     EXPECT_EQ(readFile(paths[MemoryImage::UserId]), "");
     EXPECT_EQ(readFile(paths[MemoryImage::Config]), "");
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"CONFIG.MCP", "EEDATA.MCP", "PROGMEM.MCP", "USERID.MCP", "a.hex"}));
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"CONFIG.MCP", "EEDATA.MCP", "PROGMEM.MCP", "USERID.MCP", "a.hex"}));
 }
 
 TEST(ImageFiles, PathWithoutFolderWritesIntoTheCurrentFolderAndReturnsAbsolutePaths) {

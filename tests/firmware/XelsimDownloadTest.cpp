@@ -5,8 +5,8 @@
 // that the line serves the unit's own program again afterwards.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <sys/wait.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -126,7 +126,8 @@ std::vector<std::pair<uint32_t, std::vector<uint8_t>>> imageRows(const fs::path&
     for (std::string line; std::getline(in, line);) {
         if (line.size() < 6 + 16 * 3) continue;
         std::vector<uint8_t> bytes;
-        for (size_t k = 0; k < 16; ++k) bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(7 + 3 * k, 2), nullptr, 16)));
+        for (size_t k = 0; k < 16; ++k)
+            bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(7 + 3 * k, 2), nullptr, 16)));
         rows.emplace_back(static_cast<uint32_t>(std::stoul(line.substr(0, 6), nullptr, 16)), std::move(bytes));
     }
     return rows;
@@ -134,8 +135,9 @@ std::vector<std::pair<uint32_t, std::vector<uint8_t>>> imageRows(const fs::path&
 
 std::string blockText(const BootBlockRequest& r) {
     char buf[128];
-    std::snprintf(buf, sizeof buf, "{command %u, count %u, zero %u, address 0x%06X, unit size %u, revision %u, attempts %u}",
-                  r.command, r.count, r.zero, r.address, r.unitSize, r.revision, r.attempts);
+    std::snprintf(buf, sizeof buf,
+                  "{command %u, count %u, zero %u, address 0x%06X, unit size %u, revision %u, attempts %u}", r.command,
+                  r.count, r.zero, r.address, r.unitSize, r.revision, r.attempts);
     return buf;
 }
 
@@ -163,7 +165,8 @@ protected:
 
     void downloadToEnd() {
         ASSERT_EQ(xel->DownloadToPIC(), S_OK);
-        ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(120))) << describe(sink->events()) << sim->diagnostics();
+        ASSERT_TRUE(sink->waitFor(downloadEnded, std::chrono::seconds(120)))
+            << describe(sink->events()) << sim->diagnostics();
     }
 
     nlohmann::json bootDump() {

@@ -36,15 +36,18 @@ std::string receiveFrom(int fd, size_t count, std::chrono::milliseconds limit) {
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
         char buffer[4096];
-        const ssize_t n = xel::sys::retryOnSignal([&] { return ::read(fd, buffer, std::min(sizeof buffer, count - got.size())); });
-        if (n > 0) got.append(buffer, static_cast<size_t>(n));
-        else if (n == 0 || errno != EAGAIN) break;
+        const ssize_t n =
+            xel::sys::retryOnSignal([&] { return ::read(fd, buffer, std::min(sizeof buffer, count - got.size())); });
+        if (n > 0)
+            got.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EAGAIN)
+            break;
     }
     return got;
 }
@@ -52,7 +55,8 @@ std::string receiveFrom(int fd, size_t count, std::chrono::milliseconds limit) {
 void sendAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
+        const ssize_t n =
+            xel::sys::retryOnSignal([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
@@ -270,14 +274,12 @@ FakeUsbTree& FakeUsbTree::instance() {
     return tree;
 }
 
-void FakeUsbTree::addDevice(const std::string& position, const std::string& product,
-                            const std::string& ttyTarget) {
+void FakeUsbTree::addDevice(const std::string& position, const std::string& product, const std::string& ttyTarget) {
     const std::string tty = "ttyUSB" + std::to_string(next_++);
     const fs::path device = fs::path(root_) / "sys/bus/usb/devices" / position;
     fs::create_directories(device / (position + ":1.0") / tty);
     std::ofstream(device / "product") << product << "\n";
-    fs::create_symlink(ttyTarget.empty() ? root_ + "/dev/missing" : ttyTarget,
-                       fs::path(root_) / "dev" / tty);
+    fs::create_symlink(ttyTarget.empty() ? root_ + "/dev/missing" : ttyTarget, fs::path(root_) / "dev" / tty);
 }
 
 void FakeUsbTree::removeAll() {

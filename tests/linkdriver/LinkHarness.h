@@ -101,8 +101,7 @@ public:
     static FakeUsbTree& instance();
     // A USB device at bus position `position` (e.g. "1-2") with `product`, and a
     // tty interface whose node leads to `ttyTarget` (empty: a node leading nowhere).
-    void addDevice(const std::string& position, const std::string& product,
-                   const std::string& ttyTarget);
+    void addDevice(const std::string& position, const std::string& product, const std::string& ttyTarget);
     void removeAll();
     const std::string& root() const { return root_; }
 

@@ -172,4 +172,3 @@ TEST_F(SerialLink, AWriteRequestOverAnEmptyBlockingPipeNeverStallsTheThread) {
     blocking.write("next");
     EXPECT_EQ(pty.receive(4), "next");
 }
-

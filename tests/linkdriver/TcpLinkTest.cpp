@@ -80,4 +80,3 @@ TEST_F(TcpLink, APeerThatResetsShowsAsError5OnSend) {
     }
     EXPECT_TRUE(sawReset);
 }
-

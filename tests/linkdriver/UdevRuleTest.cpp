@@ -42,7 +42,8 @@ bool udevMatches(const std::string& pattern, const std::string& value) {
 }
 
 std::string withCase(std::string s, int (*change)(int)) {
-    std::transform(s.begin(), s.end(), s.begin(), [&](char c) { return static_cast<char>(change(static_cast<unsigned char>(c))); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [&](char c) { return static_cast<char>(change(static_cast<unsigned char>(c))); });
     return s;
 }
 

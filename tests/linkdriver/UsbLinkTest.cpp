@@ -75,7 +75,6 @@ TEST_F(UsbLink, TheFirstMatchingBridgeCarriesTheLink) {
     EXPECT_FALSE(t.c_iflag & INPCK);
 }
 
-
 namespace {
 
 // A line that nobody reads takes bytes until its buffer is full; the transfer
@@ -120,8 +119,8 @@ TEST_P(StalledLine, FailedWriteReportsError3AndAddsNothingToBytesSent) {
     const uint32_t sent = link.stats().bytesSent;
     EXPECT_GT(sent, 0u) << "the transfers before the buffer filled went through";
     EXPECT_LT(sent, block.size());
-    EXPECT_EQ(sent % kTransfer, 0u) << "bytes sent count failed writes: " << sent << " counted, "
-                                    << sent % kTransfer << " of them from a transfer that timed out part-way";
+    EXPECT_EQ(sent % kTransfer, 0u) << "bytes sent count failed writes: " << sent << " counted, " << sent % kTransfer
+                                    << " of them from a transfer that timed out part-way";
 }
 
 INSTANTIATE_TEST_SUITE_P(SerialAndUsb, StalledLine, ::testing::Bool(),

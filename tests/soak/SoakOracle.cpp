@@ -162,9 +162,9 @@ std::vector<std::string> SwitchOracle::check(const std::string& logPath) const {
         const auto& e = expected_[static_cast<size_t>(k)];
         if (matched[static_cast<size_t>(k)] < e.size())
             missing.push_back(std::string(kNames[k]) + ": acknowledged change " +
-                              std::to_string(matched[static_cast<size_t>(k)] + 1) + " of " +
-                              std::to_string(e.size()) + " (state " +
-                              std::to_string(e[matched[static_cast<size_t>(k)]]) + ") never reached the unit");
+                              std::to_string(matched[static_cast<size_t>(k)] + 1) + " of " + std::to_string(e.size()) +
+                              " (state " + std::to_string(e[matched[static_cast<size_t>(k)]]) +
+                              ") never reached the unit");
     }
     return missing;
 }

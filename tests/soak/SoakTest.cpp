@@ -154,8 +154,7 @@ protected:
             default: {
                 const bool input = pick(0, 1) == 0;
                 const int v = pick(0, 0xFFFF);
-                ASSERT_EQ(input ? format->put_InputDelay(record, v) : format->put_SurroundDelay(record, v),
-                          S_OK);
+                ASSERT_EQ(input ? format->put_InputDelay(record, v) : format->put_SurroundDelay(record, v), S_OK);
                 bytes[input ? 16 : 18] = static_cast<uint8_t>(v & 0xFF);
                 bytes[input ? 17 : 19] = static_cast<uint8_t>(v >> 8);
                 break;
@@ -370,7 +369,8 @@ protected:
     void recover(bool afterDrop) {
         if (afterDrop) {
             EXPECT_TRUE(sink->waitForCount(xel::DISPID_CommFail, commFailsHandled + 1, 10s))
-                << "a cut link must raise CommFail\n" << sim->diagnostics();
+                << "a cut link must raise CommFail\n"
+                << sim->diagnostics();
         }
         const size_t seen = commFails();
         EXPECT_LE(seen, commFailsHandled + 1) << "one failure, one CommFail: " << describe(sink->events());
@@ -405,7 +405,8 @@ protected:
         if (result != xel::SettleAllAnswered) result = settle();  // a failure is reported once
         ASSERT_EQ(result, xel::SettleAllAnswered)
             << "a fresh Query with nothing changed, after one report at most; events: " << describe(sink->events())
-            << "\n" << sim->diagnostics();
+            << "\n"
+            << sim->diagnostics();
         ++recoveries;
     }
 
@@ -499,12 +500,13 @@ TEST_F(Soak, AcknowledgedChangesReachTheUnitAndNoneIsSilentlyLost) {
     }
 
     const long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-    std::printf("soak: %lds, %ld changes in %ld batches, %ld acknowledged, %ld failed (%ld made while disconnected), "
-                "%zu switch changes checked, %ld panel actions, %ld drops, %ld recoveries; threads %ld->%ld (peak %ld), "
-                "fds %ld->%ld (peak %ld), RSS %ld->%ld kB (peak %ld); xelsim log %ld kB\n",
-                seconds, changes, batches, acknowledged, failed, strayChanges, switches.count(), panelActions, drops,
-                recoveries, first->threads, last.threads, peak.threads, first->fds, last.fds, peak.fds, first->rssKb,
-                last.rssKb, peak.rssKb, static_cast<long>(std::filesystem::file_size(logPath) / 1024));
+    std::printf(
+        "soak: %lds, %ld changes in %ld batches, %ld acknowledged, %ld failed (%ld made while disconnected), "
+        "%zu switch changes checked, %ld panel actions, %ld drops, %ld recoveries; threads %ld->%ld (peak %ld), "
+        "fds %ld->%ld (peak %ld), RSS %ld->%ld kB (peak %ld); xelsim log %ld kB\n",
+        seconds, changes, batches, acknowledged, failed, strayChanges, switches.count(), panelActions, drops,
+        recoveries, first->threads, last.threads, peak.threads, first->fds, last.fds, peak.fds, first->rssKb,
+        last.rssKb, peak.rssKb, static_cast<long>(std::filesystem::file_size(logPath) / 1024));
     std::fflush(stdout);
     EXPECT_EQ(recoveries, drops) << "every cut link was noticed and recovered from";
     EXPECT_GT(acknowledged, 0);

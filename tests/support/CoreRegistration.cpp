@@ -37,8 +37,7 @@ std::string coreLibraryPath() { return libDir() + "/libxelor.so"; }
 
     const std::string regsvr = binDir() + "/regsvr";
     const std::string library = coreLibraryPath();
-    if (::access(regsvr.c_str(), X_OK) != 0)
-        return ::testing::AssertionFailure() << "regsvr is not built: " << regsvr;
+    if (::access(regsvr.c_str(), X_OK) != 0) return ::testing::AssertionFailure() << "regsvr is not built: " << regsvr;
     if (::access(library.c_str(), R_OK) != 0)
         return ::testing::AssertionFailure() << "the core library is not built: " << library;
 
@@ -62,12 +61,11 @@ std::string coreLibraryPath() { return libDir() + "/libxelor.so"; }
     std::stringstream text;
     text << in.rdbuf();
     ::unlink(outTemplate);
-    if (spawnError != 0)
-        return ::testing::AssertionFailure() << "cannot start " << regsvr << ": error " << spawnError;
+    if (spawnError != 0) return ::testing::AssertionFailure() << "cannot start " << regsvr << ": error " << spawnError;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return ::testing::AssertionFailure() << "regsvr " << library << " failed (status " << status
-                                             << ") in XDG_CONFIG_HOME=" << home << ":\n"
-                                             << text.str();
+        return ::testing::AssertionFailure()
+               << "regsvr " << library << " failed (status " << status << ") in XDG_CONFIG_HOME=" << home << ":\n"
+               << text.str();
     g_registeredFor = home;
     return ::testing::AssertionSuccess();
 }

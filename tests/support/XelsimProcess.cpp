@@ -98,8 +98,7 @@ XelsimProcess::XelsimProcess(std::vector<std::string> args, Link link) {
     logPath_ = dir_.file("xelsim.log");
     for (std::size_t i = 0; i + 1 < args.size(); ++i)
         if (args[i] == "--log") logPath_ = args[i + 1];
-    if (std::find(args.begin(), args.end(), "--log") == args.end())
-        argv.insert(argv.end(), {"--log", logPath_});
+    if (std::find(args.begin(), args.end(), "--log") == args.end()) argv.insert(argv.end(), {"--log", logPath_});
     argv.insert(argv.end(), args.begin(), args.end());
     stderrPath_ = dir_.file("xelsim.stderr");
 
@@ -112,8 +111,7 @@ XelsimProcess::XelsimProcess(std::vector<std::string> args, Link link) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none, defaults;
@@ -158,8 +156,8 @@ XelsimProcess::XelsimProcess(std::vector<std::string> args, Link link) {
         if (line.empty()) {
             const std::string why = diagnostics();
             stop(500);
-            throw std::runtime_error("xelsim did not become ready within " + std::to_string(kReadyTimeoutMs) +
-                                     " ms\n" + why);
+            throw std::runtime_error("xelsim did not become ready within " + std::to_string(kReadyTimeoutMs) + " ms\n" +
+                                     why);
         }
     }
 }

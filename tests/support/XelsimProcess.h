@@ -80,10 +80,10 @@ public:
     XelsimProcess(const XelsimProcess&) = delete;
     XelsimProcess& operator=(const XelsimProcess&) = delete;
 
-    const std::string& address() const { return address_; }  // TCP: "127.0.0.N"
-    int port() const { return port_; }                        // TCP: 10001
-    const std::string& ptyPath() const { return ptyPath_; }   // pty: the terminal at start
-    const std::string& linkPath() const { return linkPath_; } // pty: symlink, follows a re-made line
+    const std::string& address() const { return address_; }    // TCP: "127.0.0.N"
+    int port() const { return port_; }                         // TCP: 10001
+    const std::string& ptyPath() const { return ptyPath_; }    // pty: the terminal at start
+    const std::string& linkPath() const { return linkPath_; }  // pty: symlink, follows a re-made line
     const std::string& folder() const { return dir_.path(); }
     pid_t pid() const { return pid_; }
 
@@ -95,11 +95,10 @@ public:
     void closeStdin();
 
     std::vector<XelsimLogEntry> log() const;
-    std::vector<std::string> receivedTexts() const;                // rx texts in order
-    std::vector<std::vector<std::uint8_t>> receivedFrames() const; // rx bytes in order
+    std::vector<std::string> receivedTexts() const;                 // rx texts in order
+    std::vector<std::vector<std::uint8_t>> receivedFrames() const;  // rx bytes in order
     // Polls the log until `done` holds; false after `timeoutMs`.
-    bool waitForLog(const std::function<bool(const std::vector<XelsimLogEntry>&)>& done,
-                    int timeoutMs = 5000) const;
+    bool waitForLog(const std::function<bool(const std::vector<XelsimLogEntry>&)>& done, int timeoutMs = 5000) const;
 
     std::string stderrText() const;
     // xelsim's stderr and the tail of its log, for failure messages.

@@ -28,7 +28,7 @@ struct Context {
     bool inShell = false;
 
     void print(const nlohmann::ordered_json& j) const;  // one line
-    void line(const std::string& text) const;            // one line of text
+    void line(const std::string& text) const;           // one line of text
 };
 
 using Args = std::vector<std::string>;

@@ -12,10 +12,10 @@ namespace xelctl {
 
 enum Exit : int {
     kExitOk = 0,
-    kExitUnit = 1,       // the link or the unit failed (or the core could not be had)
-    kExitUsage = 2,      // the command line, a name or a value is wrong
-    kExitFile = 3,       // a file cannot be read or written, or is not a configuration file
-    kExitBadImage = 4,   // the firmware image is not valid
+    kExitUnit = 1,      // the link or the unit failed (or the core could not be had)
+    kExitUsage = 2,     // the command line, a name or a value is wrong
+    kExitFile = 3,      // a file cannot be read or written, or is not a configuration file
+    kExitBadImage = 4,  // the firmware image is not valid
 };
 
 // An empty message: the failure was reported already.

@@ -60,7 +60,8 @@ std::string convert(Context& ctx, const std::string& given) {
     args.emplace_back(Bstr::fromUtf8(path));
     const DISPID id = idOfName(core, u"ParseHexFile");
     const HRESULT hr = id == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : invoke(core, id, DISPATCH_METHOD, args, nullptr);
-    if (hr == 1) fail(kExitBadImage, path + " is not a valid firmware image (Intel HEX with a correct checksum on every line)");
+    if (hr == 1)
+        fail(kExitBadImage, path + " is not a valid firmware image (Intel HEX with a correct checksum on every line)");
     checkStatus(hr, "checking " + path);
     return folder;
 }
@@ -123,8 +124,7 @@ void runFirmware(Context& ctx, const Args& args) {
     for (;;) {
         pollfd fds[2] = {{sink->fd(), POLLIN, 0}, {interrupt.fd(), POLLIN, 0}};
         (void)::poll(fds, 2, static_cast<int>(kProgressPeriod.count()));
-        if (interrupt.fired())
-            std::fprintf(stderr, "\nxelctl: a download cannot be interrupted; it ends by itself\n");
+        if (interrupt.fired()) std::fprintf(stderr, "\nxelctl: a download cannot be interrupted; it ends by itself\n");
         for (const ReceivedEvent& e : sink->take()) {
             if (e.id != xel::DISPID_PICDownloadStateChange || e.args.empty() || e.args[0].vt != VT_I4) continue;
             lastSign = Clock::now();
@@ -140,7 +140,8 @@ void runFirmware(Context& ctx, const Args& args) {
             if (state == xel::PICDownloadFailed)
                 fail(kExitUnit,
                      "Please make sure the unit is powered on and is ready to receive firmware (the bootloader is "
-                     "reached on the serial port " + s.address() + ")");
+                     "reached on the serial port " +
+                         s.address() + ")");
         }
         const LONG progress = downloadProgress(s);
         if (progress != lastProgress) {

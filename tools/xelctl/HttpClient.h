@@ -24,9 +24,9 @@ struct HttpResponse {
 
 struct HttpResult {
     std::optional<HttpResponse> response;
-    std::string error;       // why there is no response
-    bool timedOut = false;   // no byte within the read time-out
-    bool stopped = false;    // a callback asked to stop
+    std::string error;      // why there is no response
+    bool timedOut = false;  // no byte within the read time-out
+    bool stopped = false;   // a callback asked to stop
 };
 
 class HttpClient {

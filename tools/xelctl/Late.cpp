@@ -126,8 +126,8 @@ const MemberInfo& findMember(const std::vector<MemberInfo>& members, std::string
                              std::string_view objectName) {
     for (const MemberInfo& m : members)
         if (sameName(m.name, name)) return m;
-    usageError(std::string(objectName) + " has no member \"" + std::string(name) + "\". Its members are: " +
-               memberList(members) + ".");
+    usageError(std::string(objectName) + " has no member \"" + std::string(name) +
+               "\". Its members are: " + memberList(members) + ".");
 }
 
 Variant valueFromText(const std::string& text, VARTYPE vt, const std::string& what) {
@@ -140,13 +140,12 @@ Variant valueFromText(const std::string& text, VARTYPE vt, const std::string& wh
     };
     switch (vt) {
         case VT_I4:
-            return Variant(static_cast<LONG>(
-                number(std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max())));
+            return Variant(
+                static_cast<LONG>(number(std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max())));
         case VT_I2:
-            return Variant(static_cast<SHORT>(
-                number(std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max())));
-        case VT_UI4:
-            return Variant(static_cast<ULONG>(number(0, std::numeric_limits<ULONG>::max())));
+            return Variant(
+                static_cast<SHORT>(number(std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max())));
+        case VT_UI4: return Variant(static_cast<ULONG>(number(0, std::numeric_limits<ULONG>::max())));
         case VT_BOOL: {
             const auto b = parseSwitch(text);
             if (!b) usageError(what + " takes on or off (true or false), not \"" + text + "\"");
@@ -167,8 +166,9 @@ std::string valueText(const VARIANT& v) {
         case VT_UI4: return std::to_string(v.ulVal);
         case VT_ERROR: return std::to_string(v.scode);
         case VT_BOOL: return v.boolVal ? "true" : "false";
-        case VT_BSTR: return cutAtNul(v.bstrVal ? std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))
-                                                : std::u16string_view());
+        case VT_BSTR:
+            return cutAtNul(v.bstrVal ? std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))
+                                      : std::u16string_view());
         case VT_DISPATCH:
         case VT_UNKNOWN: return "(object)";
         default: return "(value of type " + std::to_string(v.vt) + ")";

@@ -54,7 +54,8 @@ std::vector<Variant> indexArgs(const Target& t, const Args& given, const char* v
     const auto& indexes = t.member->indexes;
     if (given.size() != indexes.size())
         usageError(t.name + (indexes.empty() ? " takes no index" : " takes an index:") +
-                   (indexes.empty() ? std::string() : std::string(" ") + verb + " " + t.name + paramNames(indexes, true) + tail));
+                   (indexes.empty() ? std::string()
+                                    : std::string(" ") + verb + " " + t.name + paramNames(indexes, true) + tail));
     std::vector<Variant> args;
     for (size_t i = 0; i < indexes.size(); ++i)
         args.push_back(valueFromText(given[i], indexes[i].vt, "the " + indexes[i].name + " of " + t.name));
@@ -136,8 +137,7 @@ void runCall(Context& ctx, const Args& args) {
     const std::vector<ParamInfo>& params = t.member->params;
     size_t inputs = 0;
     for (const ParamInfo& p : params) inputs += p.out ? 0 : 1;
-    if (args.size() - 1 != inputs)
-        usageError("usage: call " + t.name + paramNames(params, false));
+    if (args.size() - 1 != inputs) usageError("usage: call " + t.name + paramNames(params, false));
     // In-values converted to their declared types; out-values land in slots.
     std::vector<Variant> slots(params.size());
     std::vector<Variant> call;
@@ -242,7 +242,8 @@ void runSend(Context& ctx, const Args& args) {
     HRESULT hr = callByName(comm, u"Write", write, err.put());
     if (hr != S_OK) {
         ctx.session.dropLink();
-        fail(kExitUnit, "cannot send the command (" + std::string(hr == 2250 ? "not connected" : "the link failed") + ")");
+        fail(kExitUnit,
+             "cannot send the command (" + std::string(hr == 2250 ? "not connected" : "the link failed") + ")");
     }
     Variant reply;
     std::vector<Variant> read;

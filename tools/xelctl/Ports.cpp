@@ -21,11 +21,11 @@
 #include <map>
 #include <optional>
 
-#include "xelsys/StateFolder.h"
 #include "platform/registry/Registry.h"
 #include "platform/usbbridge/usbbridge.h"
 #include "tools/xelctl/Commands.h"
 #include "tools/xelctl/Failure.h"
+#include "xelsys/StateFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -60,10 +60,10 @@ std::optional<std::string> resolved(const fs::path& p) {
 
 struct Mapping {
     std::string name;
-    std::string target;              // as the link shows it
+    std::string target;                 // as the link shows it
     std::optional<std::string> device;  // where it leads now
-    bool machine = false;            // in the machine's folder
-    bool overridden = false;         // a machine name the user has one of their own for
+    bool machine = false;               // in the machine's folder
+    bool overridden = false;            // a machine name the user has one of their own for
 };
 
 bool sameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
@@ -77,10 +77,12 @@ std::vector<Mapping> mappings(bool machine, const std::vector<Mapping>& users = 
         Mapping m;
         m.name = name;
         m.machine = machine;
-        m.overridden = machine && std::any_of(users.begin(), users.end(), [&](const Mapping& u) { return sameName(u.name, name); });
+        m.overridden = machine && std::any_of(users.begin(), users.end(),
+                                              [&](const Mapping& u) { return sameName(u.name, name); });
         std::error_code ec;
         const fs::path entry = folder / name;
-        m.target = fs::is_symlink(fs::symlink_status(entry, ec)) ? fs::read_symlink(entry, ec).string() : entry.string();
+        m.target =
+            fs::is_symlink(fs::symlink_status(entry, ec)) ? fs::read_symlink(entry, ec).string() : entry.string();
         m.device = resolved(entry);
         out.push_back(std::move(m));
     }
@@ -113,7 +115,8 @@ std::vector<SerialPort> serialPorts(const std::vector<Mapping>& maps) {
         SerialPort p;
         p.device = (dev / name).string();
         const std::string real = resolved(dev / name).value_or(p.device);
-        if (name.rfind("ttyS", 0) == 0 && name.size() > 4 && name.find_first_not_of("0123456789", 4) == std::string::npos) {
+        if (name.rfind("ttyS", 0) == 0 && name.size() > 4 &&
+            name.find_first_not_of("0123456789", 4) == std::string::npos) {
             const std::string com = "COM" + std::to_string(std::stoul(name.substr(4)) + 1);
             bool shadowed = false;
             for (const Mapping& m : maps) shadowed |= sameName(m.name, com);
@@ -148,7 +151,8 @@ std::vector<Bridge> bridges() {
 }
 
 std::string describe(const Mapping& m) {
-    return "  " + m.name + " -> " + m.target + (m.device ? (*m.device != m.target ? " (" + *m.device + ")" : "") : " (missing)") +
+    return "  " + m.name + " -> " + m.target +
+           (m.device ? (*m.device != m.target ? " (" + *m.device + ")" : "") : " (missing)") +
            (m.overridden ? "  [overridden by your own " + m.name + "]" : "");
 }
 
@@ -170,7 +174,8 @@ void list(Context& ctx, bool machineOnly) {
                                      {"machine", m.machine},
                                      {"overridden", m.overridden}});
         j["serial"] = nlohmann::ordered_json::array();
-        for (const SerialPort& p : ports) j["serial"].push_back({{"device", p.device}, {"names", p.names}, {"byId", p.byId}});
+        for (const SerialPort& p : ports)
+            j["serial"].push_back({{"device", p.device}, {"names", p.names}, {"byId", p.byId}});
         j["bridges"] = nlohmann::ordered_json::array();
         for (const Bridge& b : usb)
             j["bridges"].push_back({{"index", b.index}, {"product", b.product}, {"serial", b.serial}, {"tty", b.tty}});
@@ -196,16 +201,18 @@ void list(Context& ctx, bool machineOnly) {
     ctx.line("USB bridges (address USB takes the first):");
     if (usb.empty()) ctx.line("  (none)");
     for (const Bridge& b : usb)
-        ctx.line("  " + std::to_string(b.index) + "  \"" + b.product + "\"" + (b.serial.empty() ? "" : "  serial " + b.serial) +
-                 (b.tty.empty() ? "" : "  " + b.tty));
+        ctx.line("  " + std::to_string(b.index) + "  \"" + b.product + "\"" +
+                 (b.serial.empty() ? "" : "  serial " + b.serial) + (b.tty.empty() ? "" : "  " + b.tty));
 }
 
 // A name the connection object hands to the serial transport as it is.
 void checkPortName(const std::string& name) {
     if (name.find("COM") == std::string::npos && name.find("USB") == std::string::npos)
-        usageError("\"" + name + "\" cannot be used as an address: a serial name must contain COM or USB (in capitals)");
+        usageError("\"" + name +
+                   "\" cannot be used as an address: a serial name must contain COM or USB (in capitals)");
     if (name.size() > 9) usageError("\"" + name + "\" is too long: a serial name has at most 9 characters");
-    if (strcasecmp(name.c_str(), "USB") == 0) usageError("\"USB\" always means the unit's USB bridge; choose another name");
+    if (strcasecmp(name.c_str(), "USB") == 0)
+        usageError("\"USB\" always means the unit's USB bridge; choose another name");
     for (const char c : name)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'))
             usageError("\"" + name + "\" may hold only letters, digits, '_' and '-'");
@@ -252,12 +259,14 @@ void map(Context& ctx, const std::string& name, const std::string& device, bool 
     std::error_code ec;
     makeFolder(folder, machine, ec);
     if (ec) fail(kExitFile, "cannot create " + folder.string() + ": " + ec.message() + machineHint(machine, ec));
-    if (!resolved(target)) std::fprintf(stderr, "xelctl: note: %s does not exist now; the name is kept for it\n", target.c_str());
+    if (!resolved(target))
+        std::fprintf(stderr, "xelctl: note: %s does not exist now; the name is kept for it\n", target.c_str());
     // Made under a temporary name and renamed over the old one: the name is never missing.
     const fs::path temp = folder / (".xelctl-" + std::to_string(::getpid()));
     fs::remove(temp, ec);
     fs::create_symlink(target, temp, ec);
-    if (ec) fail(kExitFile, "cannot write " + (folder / name).string() + ": " + ec.message() + machineHint(machine, ec));
+    if (ec)
+        fail(kExitFile, "cannot write " + (folder / name).string() + ": " + ec.message() + machineHint(machine, ec));
     if (auto old = existingEntry(folder, name); old && *old != name) fs::remove(folder / *old, ec);
     fs::rename(temp, folder / name, ec);
     if (ec) {
@@ -281,7 +290,8 @@ void unmap(const std::string& name, bool machine) {
     }
     std::error_code ec;
     fs::remove(folder / *entry, ec);
-    if (ec) fail(kExitFile, "cannot remove " + (folder / *entry).string() + ": " + ec.message() + machineHint(machine, ec));
+    if (ec)
+        fail(kExitFile, "cannot remove " + (folder / *entry).string() + ": " + ec.message() + machineHint(machine, ec));
 }
 
 }  // namespace
@@ -291,8 +301,10 @@ void runPorts(Context& ctx, const Args& given) {
     Args args;
     bool machine = false;
     for (const std::string& a : given) {
-        if (a == "--machine") machine = true;
-        else args.push_back(a);
+        if (a == "--machine")
+            machine = true;
+        else
+            args.push_back(a);
     }
     if (args.empty()) return list(ctx, machine);
     if (args[0] == "map" && args.size() == 3) return map(ctx, args[1], args[2], machine);

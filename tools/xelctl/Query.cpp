@@ -72,13 +72,20 @@ void runQuery(Context& ctx, const Args&) {
         const char* name;
     };
     const Field fields[] = {
-        {xel, "Xel", "PowerOnFormat"},          {xel, "Xel", "PowerOnMode"},
-        {xel, "Xel", "AESEBUFallback"},         {xel, "Xel", "FilmReturnFormat"},
-        {xel, "Xel", "Mute"},                   {profile, "Profile", "TheaterNumber"},
-        {profile, "Profile", "TheaterName"},    {profile, "Profile", "ScreenNumber"},
-        {format, "Format", "ProcessorName"},    {format, "Format", "ProcessorGUID"},
-        {format, "Format", "ModePin"},          {format, "Format", "CurrentFormat"},
-        {format, "Format", "Pin"},              {format, "Format", "Film"},
+        {xel, "Xel", "PowerOnFormat"},
+        {xel, "Xel", "PowerOnMode"},
+        {xel, "Xel", "AESEBUFallback"},
+        {xel, "Xel", "FilmReturnFormat"},
+        {xel, "Xel", "Mute"},
+        {profile, "Profile", "TheaterNumber"},
+        {profile, "Profile", "TheaterName"},
+        {profile, "Profile", "ScreenNumber"},
+        {format, "Format", "ProcessorName"},
+        {format, "Format", "ProcessorGUID"},
+        {format, "Format", "ModePin"},
+        {format, "Format", "CurrentFormat"},
+        {format, "Format", "Pin"},
+        {format, "Format", "Film"},
     };
     std::vector<std::pair<std::string, Variant>> values;
     for (const Field& f : fields) values.emplace_back(f.name, property(f.object, f.objectName, f.name));
@@ -95,8 +102,12 @@ void runQuery(Context& ctx, const Args&) {
             const Variant v = property(format, "Format", name, i);
             return v.vt == VT_I4 ? v.lVal : 0;
         };
-        Row r{valueText(property(format, "Format", "FormatName", i)), number("InputTrim"), number("OutputTrim"),
-              number("InputDelay"), number("SurroundDelay"), std::nullopt};
+        Row r{valueText(property(format, "Format", "FormatName", i)),
+              number("InputTrim"),
+              number("OutputTrim"),
+              number("InputDelay"),
+              number("SurroundDelay"),
+              std::nullopt};
         if (setup) r.flags = setup->records[static_cast<size_t>(i)].flags();
         rows.push_back(std::move(r));
     }
@@ -133,7 +144,9 @@ void printQuery(Context& ctx, const nlohmann::ordered_json& j) {
     };
     for (const auto& [name, v] : j.items()) {
         if (name == "Formats") continue;
-        std::string shown = v.is_string() ? v.get<std::string>() : v.is_boolean() ? (v.get<bool>() ? "on" : "off") : v.dump();
+        std::string shown = v.is_string()    ? v.get<std::string>()
+                            : v.is_boolean() ? (v.get<bool>() ? "on" : "off")
+                                             : v.dump();
         if (name == "PowerOnFormat" || name == "CurrentFormat") shown += formatName(v);
         ctx.line(pad(name, 18) + shown);
     }

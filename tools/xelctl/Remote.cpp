@@ -29,7 +29,8 @@ public:
             std::string hostPort = o.url.substr(7);
             while (!hostPort.empty() && hostPort.back() == '/') hostPort.pop_back();
             const size_t colon = hostPort.rfind(':');
-            const auto port = colon == std::string::npos ? std::nullopt : parseInteger(hostPort.substr(colon + 1), 1, 65535);
+            const auto port =
+                colon == std::string::npos ? std::nullopt : parseInteger(hostPort.substr(colon + 1), 1, 65535);
             if (!port) usageError("--server takes http://HOST:PORT or unix:PATH, not \"" + o.url + "\"");
             std::string host = hostPort.substr(0, colon);
             if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -159,8 +160,8 @@ void set(Context&, Server& s, const Args& a) {
 void call(Context& ctx, Server& s, const Args& a) {
     ojson args = ojson::array();
     for (size_t i = 1; i < a.size(); ++i) args.push_back(argJson(a[i]));
-    const ojson r = s.send("POST", "/v1/calls/" + encoded(a[0]), ojson{{"args", args}}.dump(),
-                           "application/json", "call " + a[0]);
+    const ojson r =
+        s.send("POST", "/v1/calls/" + encoded(a[0]), ojson{{"args", args}}.dump(), "application/json", "call " + a[0]);
     const ojson out = r.is_object() ? r.value("out", ojson()) : ojson();
     const ojson names = r.is_object() ? r.value("out_names", ojson()) : ojson();
     if (!out.is_array() || !names.is_array() || names.size() != out.size())
@@ -191,7 +192,8 @@ void load(Context&, Server& s, const Args& a) {
     if (!in) fail(kExitFile, "cannot read " + path);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const HttpResult r = s.client().request("PUT", "/v1/config", s.headers(), bytes, "application/octet-stream");
-    if (r.response && r.response->status == 400) fail(kExitFile, path + " is not a configuration file (or cannot be read)");
+    if (r.response && r.response->status == 400)
+        fail(kExitFile, path + " is not a configuration file (or cannot be read)");
     s.check(r, "load " + path);
 }
 
@@ -223,9 +225,9 @@ void setip(Context& ctx, Server& s, const Args& a) {
 void watch(Context& ctx, Server& s, const Args& a) {
     long seconds = 0;
     if (!a.empty()) {
-        const std::string value = a.size() == 2 && a[0] == "--seconds" ? a[1]
+        const std::string value = a.size() == 2 && a[0] == "--seconds"                ? a[1]
                                   : a.size() == 1 && a[0].rfind("--seconds=", 0) == 0 ? a[0].substr(10)
-                                                                                     : std::string();
+                                                                                      : std::string();
         const auto n = parseInteger(value, 1, 24L * 3600 * 365);
         if (!n) usageError("usage: watch [--seconds N]");
         seconds = *n;
@@ -289,8 +291,8 @@ struct RemoteCommand {
     const char* name;
     void (*run)(Context&, Server&, const Args&);
 };
-const RemoteCommand kRemote[] = {{"query", query}, {"get", get},     {"set", set},     {"call", call},
-                                 {"save", save},   {"load", load},   {"setip", setip}, {"watch", watch}};
+const RemoteCommand kRemote[] = {{"query", query}, {"get", get},   {"set", set},     {"call", call},
+                                 {"save", save},   {"load", load}, {"setip", setip}, {"watch", watch}};
 
 }  // namespace
 
@@ -300,9 +302,12 @@ int runRemote(const Options& options, const ServerOptions& server, const Args& w
         const RemoteCommand* r = nullptr;
         for (const RemoteCommand& rc : kRemote)
             if (words[0] == rc.name) r = &rc;
-        if (!c || !r) usageError("\"" + words[0] + "\" is not available through --server (query, get, set, call, save, load, setip and watch are)");
+        if (!c || !r)
+            usageError("\"" + words[0] +
+                       "\" is not available through --server (query, get, set, call, save, load, setip and watch are)");
         const Args args(words.begin() + 1, words.end());
-        if (static_cast<int>(args.size()) < c->minArgs || (c->maxArgs >= 0 && static_cast<int>(args.size()) > c->maxArgs))
+        if (static_cast<int>(args.size()) < c->minArgs ||
+            (c->maxArgs >= 0 && static_cast<int>(args.size()) > c->maxArgs))
             usageError(std::string("usage: ") + c->name + " " + c->synopsis);
         Server s(server);
         Session unused("");

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "core/xelor.h"
-#include "xelsys/SerialName.h"
 #include "platform/registry/Registry.h"
 #include "tools/xelctl/Failure.h"
+#include "xelsys/SerialName.h"
 
 namespace xelctl {
 
@@ -95,7 +95,9 @@ IDispatch* Session::object(std::string_view name) {
     std::string canonical;
     for (const std::string& n : objectNames())
         if (lower(n) == lower(name)) canonical = n;
-    if (canonical.empty()) usageError("there is no object \"" + std::string(name) + "\"; the objects are Xel, Comm, Format, Profile and VU");
+    if (canonical.empty())
+        usageError("there is no object \"" + std::string(name) +
+                   "\"; the objects are Xel, Comm, Format, Profile and VU");
     IDispatch* root = core();
     if (canonical == "Xel") return root;
     if (auto it = objects_.find(canonical); it != objects_.end()) return it->second.get();
@@ -153,12 +155,10 @@ void Session::connectNow() {
                     fail(kExitUnit, "cannot open the link to " + where + ": " + xel::sys::permissionAdvice(denied));
             }
             fail(kExitUnit, "cannot open the link to " + where + " (no such port, or nothing listens there)");
-        case xel::CommErrUnitNotFound:
-            fail(kExitUnit, "the link to " + where + " opened, but no unit answers");
+        case xel::CommErrUnitNotFound: fail(kExitUnit, "the link to " + where + " opened, but no unit answers");
         case xel::CommErrAlreadyConnected:
             fail(kExitUnit, "the link to " + where + " is busy (a firmware download holds it)");
-        default:
-            fail(kExitUnit, "cannot connect to " + where + " (" + statusText(hr) + ")");
+        default: fail(kExitUnit, "cannot connect to " + where + " (" + statusText(hr) + ")");
     }
 }
 
@@ -213,8 +213,8 @@ void Session::settle(const std::string& what) {
     if (r == xel::SettleAllAnswered) return;
     dropLink();
     if (r == xel::SettleTimedOut)
-        fail(kExitUnit, what + ": the unit did not confirm the change within " + std::to_string(kSettleTimeoutMs / 1000) +
-                            " s");
+        fail(kExitUnit,
+             what + ": the unit did not confirm the change within " + std::to_string(kSettleTimeoutMs / 1000) + " s");
     fail(kExitUnit, what + ": the unit did not take every change (the link failed or a change was lost)");
 }
 

@@ -148,9 +148,7 @@ std::optional<std::vector<std::string>> splitShellLine(std::string_view line) {
                             case 't': d = '\t'; break;
                             case '"':
                             case '\\': d = e; break;
-                            default:
-                                word += '\\';
-                                d = e;
+                            default: word += '\\'; d = e;
                         }
                     }
                     word += d;

@@ -47,7 +47,8 @@ const char kPageSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-const char* const kChannels[] = {"Left", "Right", "Center", "Sub", "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
+const char* const kChannels[] = {"Left",         "Right",         "Center", "Sub",
+                                 "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
 
 }  // namespace
 
@@ -63,9 +64,12 @@ std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clien
     const bool up = snap.state == LinkState::Connected;
     gauge("xelor_up", "1 when the unit is connected and answering.", up ? 1 : 0);
     gauge("xelor_info", "The unit's identity.", 1,
-          {{"name", s.name}, {"address", s.address}, {"processor_name", text(snap.unitJson(), "ProcessorName")},
+          {{"name", s.name},
+           {"address", s.address},
+           {"processor_name", text(snap.unitJson(), "ProcessorName")},
            {"processor_guid", text(snap.unitJson(), "ProcessorGUID")}});
-    auto& levels = BuildGauge().Name("xelor_output_level").Help("Latest output meter reading (raw 0-4095).").Register(reg);
+    auto& levels =
+        BuildGauge().Name("xelor_output_level").Help("Latest output meter reading (raw 0-4095).").Register(reg);
     for (const char* c : kChannels) {
         Labels l = unit;
         l["channel"] = c;
@@ -186,7 +190,8 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));
         send(res, r);
     });
-    server.Get("/v1/config", [&owner](const httplib::Request&, httplib::Response& res) { send(res, owner.getConfig()); });
+    server.Get("/v1/config",
+               [&owner](const httplib::Request&, httplib::Response& res) { send(res, owner.getConfig()); });
     server.Put("/v1/config", [&owner, refuse](const httplib::Request& req, httplib::Response& res) {
         const Reply r = owner.putConfig(req.body);
         if (r.status != 200) refuse(req, res, r.status, r.body.value("error", std::string()));

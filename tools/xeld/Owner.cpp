@@ -79,7 +79,9 @@ struct Resolved {
     IDispatch* target = nullptr;
 };
 
-bool isValueProperty(const MemberInfo& m) { return !m.isMethod && m.valueType != VT_DISPATCH && m.valueType != VT_UNKNOWN; }
+bool isValueProperty(const MemberInfo& m) {
+    return !m.isMethod && m.valueType != VT_DISPATCH && m.valueType != VT_UNKNOWN;
+}
 
 bool allowed(const std::string& object, const MemberInfo& m) {
     if (m.isMethod) return m.name == "GetTrimsAndDelays" || m.name == "ReadLevels" || m.name == "SetIP";
@@ -116,7 +118,8 @@ Resolved resolve(xelctl::Session& s, const std::string& name) {
         for (const MemberInfo& m : s.members(r.object))
             if (strcasecmp(m.name.c_str(), name.c_str() + dot + 1) == 0) r.member = &m;
     }
-    if (!r.member) throw Reply::error(404, "there is no member " + name + "; the members offered are " + allowedList(s));
+    if (!r.member)
+        throw Reply::error(404, "there is no member " + name + "; the members offered are " + allowedList(s));
     if (!allowed(r.object, *r.member)) throw Reply::error(403, refusal(r.object, *r.member));
     r.target = s.object(r.object);
     return r;
@@ -403,9 +406,10 @@ void Owner::run() {
             continue;
         }
         const auto until = up ? nextLevels : nextTry;
-        const long waitMs = std::max<long>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count() + 1);
-        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {sink->fd(), POLLIN, 0}, {monitor ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
+        const long waitMs =
+            std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count() + 1);
+        pollfd fds[3] = {
+            {wakeFd_, POLLIN, 0}, {sink->fd(), POLLIN, 0}, {monitor ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
         (void)::poll(fds, 3, static_cast<int>(std::min<long>(waitMs, 1000)));
         uint64_t drained;
         (void)!::read(wakeFd_, &drained, sizeof drained);
@@ -414,7 +418,8 @@ void Owner::run() {
             if (udev_device* d = udev_monitor_receive_device(monitor)) {
                 const char* action = udev_device_get_action(d);
                 if (action && std::string(action) == "add" && current_.state != LinkState::Connected) {
-                    settings_.log(std::string("device ") + (udev_device_get_devnode(d) ? udev_device_get_devnode(d) : "?") +
+                    settings_.log(std::string("device ") +
+                                  (udev_device_get_devnode(d) ? udev_device_get_devnode(d) : "?") +
                                   " appeared: trying the link now");
                     nextTry = Clock::now();
                 }
@@ -433,8 +438,8 @@ void Owner::run() {
         // The snapshot is brought up to date before the events go out, so a
         // client that reacts to one reads the new state.
         const std::vector<xelctl::ReceivedEvent> received = sink->take();
-        const bool changed = std::any_of(received.begin(), received.end(),
-                                         [](const auto& e) { return e.id != xel::DISPID_CommFail; });
+        const bool changed =
+            std::any_of(received.begin(), received.end(), [](const auto& e) { return e.id != xel::DISPID_CommFail; });
         if (changed && current_.state == LinkState::Connected) {
             refreshSwitches();
             publish();
@@ -536,7 +541,8 @@ Reply Owner::putMember(const std::string& name, const std::string& index, const 
         std::vector<Variant> args = indexArgs(r, index, full);
         std::vector<Variant> get = indexArgs(r, index, full);
         args.push_back(fromJson(value, r.member->valueType, full));
-        if (current_.state != LinkState::Connected || !s.queried()) throw Reply::error(503, "the unit is not connected");
+        if (current_.state != LinkState::Connected || !s.queried())
+            throw Reply::error(503, "the unit is not connected");
         HRESULT hr = xelctl::invoke(r.target, r.member->id, DISPATCH_PROPERTYPUT, args, nullptr);
         if (hr != S_OK) throw statusReply(hr, "set " + full);
         if (auto refused = acknowledge(s, "set " + full)) throw *refused;
@@ -570,7 +576,8 @@ Reply Owner::callMember(const std::string& name, const nlohmann::json& given) {
             else
                 args.push_back(fromJson(given[next++], params[i].vt, "the " + params[i].name + " of " + full));
         }
-        if (current_.state != LinkState::Connected || !s.queried()) throw Reply::error(503, "the unit is not connected");
+        if (current_.state != LinkState::Connected || !s.queried())
+            throw Reply::error(503, "the unit is not connected");
         Variant result;
         const HRESULT hr = xelctl::invoke(r.target, r.member->id, DISPATCH_METHOD, args, result.put());
         if (hr != S_OK) throw statusReply(hr, "call " + full);
@@ -580,7 +587,8 @@ Reply Owner::callMember(const std::string& name, const nlohmann::json& given) {
             if (auto refused = acknowledge(s, "call " + full)) throw *refused;
         settings_.log("call " + full);
         Reply reply;
-        reply.body["result"] = r.member->resultType == VT_VOID ? nlohmann::ordered_json(nullptr) : xelctl::valueJson(result);
+        reply.body["result"] =
+            r.member->resultType == VT_VOID ? nlohmann::ordered_json(nullptr) : xelctl::valueJson(result);
         reply.body["out"] = nlohmann::ordered_json::array();
         // The names beside the values, so a client prints what direct use prints.
         reply.body["out_names"] = nlohmann::ordered_json::array();
@@ -612,7 +620,8 @@ struct TempFile {
 
 Reply Owner::getConfig() {
     return submit([this](xelctl::Session& s) {
-        if (current_.state != LinkState::Connected || !s.queried()) throw Reply::error(503, "the unit is not connected");
+        if (current_.state != LinkState::Connected || !s.queried())
+            throw Reply::error(503, "the unit is not connected");
         TempFile file;
         std::vector<Variant> args;
         args.emplace_back(Bstr::fromUtf8(file.path));
@@ -630,7 +639,8 @@ Reply Owner::putConfig(const std::string& bytes) {
     if (bytes.size() != kConfigSize)
         return Reply::error(400, "a configuration file has exactly 352 bytes, not " + std::to_string(bytes.size()));
     return submit([=, this](xelctl::Session& s) {
-        if (current_.state != LinkState::Connected || !s.queried()) throw Reply::error(503, "the unit is not connected");
+        if (current_.state != LinkState::Connected || !s.queried())
+            throw Reply::error(503, "the unit is not connected");
         TempFile file;
         {
             std::ofstream out(file.path, std::ios::binary | std::ios::trunc);

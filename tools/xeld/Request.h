@@ -27,7 +27,7 @@ struct RequestHead {
     std::string method;
     std::string path;
     size_t targetSize = 0;
-    std::multimap<std::string, std::string> headers;  // names as sent
+    std::multimap<std::string, std::string> headers;    // names as sent
     std::string header(const std::string& name) const;  // any case; "" when absent
 };
 

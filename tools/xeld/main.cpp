@@ -66,17 +66,24 @@ Options parse(int argc, char** argv) {
         }
         if (i + 1 >= argc) usage("unknown option or missing value: " + a);
         const std::string v = argv[++i];
-        if (a == "--address") o.address = v;
-        else if (a == "--name") o.name = v;
-        else if (a == "--listen") o.listen = v;
-        else if (a == "--socket") o.socket = v;
-        else if (a == "--token-file") o.tokenFile = v;
-        else if (a == "--retry-max") o.retryMax = positive(a, v);
+        if (a == "--address")
+            o.address = v;
+        else if (a == "--name")
+            o.name = v;
+        else if (a == "--listen")
+            o.listen = v;
+        else if (a == "--socket")
+            o.socket = v;
+        else if (a == "--token-file")
+            o.tokenFile = v;
+        else if (a == "--retry-max")
+            o.retryMax = positive(a, v);
         else if (a == "--ex-threshold") {
             char* end = nullptr;
             o.exThreshold = std::strtod(v.c_str(), &end);
             if (v.empty() || *end) usage("--ex-threshold takes a number of dB, not \"" + v + "\"");
-        } else usage("unknown option " + a);
+        } else
+            usage("unknown option " + a);
     }
     if (o.address.empty()) usage("--address is required");
     if (o.name.empty()) usage("--name must not be empty");
@@ -127,8 +134,7 @@ int main(int argc, char** argv) {
     if (!splitListen(o.listen, host, port)) usage("--listen takes HOST:PORT, not \"" + o.listen + "\"");
     std::string token;
     if (!o.tokenFile.empty()) token = readToken(o.tokenFile);
-    if (!isLoopback(host) && token.empty())
-        usage("listening on " + host + " (not loopback) needs --token-file");
+    if (!isLoopback(host) && token.empty()) usage("listening on " + host + " (not loopback) needs --token-file");
 
     // The signals are taken by this thread alone, before any other starts.
     sigset_t signals;

@@ -70,8 +70,7 @@ std::string BootDevice::received(std::span<const std::uint8_t> bytes) {
             continue;
         }
         switch (rx_) {
-            case Rx::Hunt:
-                break;
+            case Rx::Hunt: break;
             case Rx::Seq:
                 seq_ = b;
                 rx_ = Rx::Len;

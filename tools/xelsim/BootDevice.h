@@ -33,33 +33,33 @@ namespace xelsim {
 class BootDevice {
 public:
     static constexpr std::uint8_t kStatusOk = 0x00;
-    static constexpr std::uint8_t kStatusFrameError = 0x01;   // damaged frame: the host sends it again
-    static constexpr std::uint8_t kStatusUnknown = 0x02;      // unknown command
-    static constexpr std::uint8_t kStatusAddress = 0x03;      // outside the memory, or the protected boot block
-    static constexpr std::uint8_t kStatusMalformed = 0x04;    // wrong length or alignment
+    static constexpr std::uint8_t kStatusFrameError = 0x01;  // damaged frame: the host sends it again
+    static constexpr std::uint8_t kStatusUnknown = 0x02;     // unknown command
+    static constexpr std::uint8_t kStatusAddress = 0x03;     // outside the memory, or the protected boot block
+    static constexpr std::uint8_t kStatusMalformed = 0x04;   // wrong length or alignment
     static constexpr std::uint32_t kBootFlagAddress = 0x7FFF;
 
     struct Geometry {
-        std::uint32_t programSize = 0x20000;   // bytes of program memory
-        std::uint32_t bootBlockSize = 0x400;   // the bootloader itself: never erased or written
-        std::uint32_t eepromSize = 0x400;      // bytes of data EEPROM
-        std::uint32_t eraseRow = 64;           // bytes per erase row
-        std::uint32_t writeUnit = 8;           // program memory is written in units of this size
+        std::uint32_t programSize = 0x20000;  // bytes of program memory
+        std::uint32_t bootBlockSize = 0x400;  // the bootloader itself: never erased or written
+        std::uint32_t eepromSize = 0x400;     // bytes of data EEPROM
+        std::uint32_t eraseRow = 64;          // bytes per erase row
+        std::uint32_t writeUnit = 8;          // program memory is written in units of this size
     };
 
     // Misbehaviour on purpose, for tests and demonstrations.
     struct Faults {
-        long answerLimit = -1;   // after this many requests the device neither acts nor answers (-1: never)
-        int garbleReplies = 0;   // the next N replies go out with a damaged CRC
-        int dropReplies = 0;     // the next N requests are carried out but not answered
+        long answerLimit = -1;  // after this many requests the device neither acts nor answers (-1: never)
+        int garbleReplies = 0;  // the next N replies go out with a damaged CRC
+        int dropReplies = 0;    // the next N requests are carried out but not answered
         std::optional<std::uint32_t> deadProgramCell;  // a program-memory byte that ignores writes
     };
 
     struct Counters {
-        long requests = 0;    // well-formed frames received (answered or not)
-        long badFrames = 0;   // frames with a wrong CRC or a broken escape
+        long requests = 0;   // well-formed frames received (answered or not)
+        long badFrames = 0;  // frames with a wrong CRC or a broken escape
         long erasedRows = 0;
-        long writes = 0;      // program-memory and EEPROM writes carried out
+        long writes = 0;  // program-memory and EEPROM writes carried out
     };
 
     BootDevice();

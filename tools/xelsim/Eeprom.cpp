@@ -33,16 +33,15 @@ std::string osError(const std::string& what, const std::string& path) {
 }
 
 std::int32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[at]) |
-                                     static_cast<std::uint32_t>(b[at + 1]) << 8 |
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
                                      static_cast<std::uint32_t>(b[at + 2]) << 16 |
                                      static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 // A text record of the configuration file ends at its first zero byte or at its width;
 // the unit holds the characters and zeros after them, as the host's setters queue them.
-void copyFileText(EepromImage& image, std::size_t address, std::size_t width,
-                  const std::vector<std::uint8_t>& file, std::size_t offset, std::size_t fileWidth) {
+void copyFileText(EepromImage& image, std::size_t address, std::size_t width, const std::vector<std::uint8_t>& file,
+                  std::size_t offset, std::size_t fileWidth) {
     bool ended = false;
     for (std::size_t i = 0; i < width; ++i) {
         std::uint8_t c = i < fileWidth ? file[offset + i] : 0;
@@ -138,8 +137,8 @@ bool loadEeprom(const std::string& path, EepromImage& image, std::string& error)
     std::vector<std::uint8_t> bytes;
     if (!readFile(path, bytes, error)) return false;
     if (bytes.size() != kEepromSize) {
-        error = "EEPROM image " + path + " holds " + std::to_string(bytes.size()) +
-                " bytes; an image holds exactly " + std::to_string(kEepromSize);
+        error = "EEPROM image " + path + " holds " + std::to_string(bytes.size()) + " bytes; an image holds exactly " +
+                std::to_string(kEepromSize);
         return false;
     }
     std::copy(bytes.begin(), bytes.end(), image.begin());

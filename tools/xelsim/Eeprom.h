@@ -16,8 +16,8 @@ constexpr std::size_t kEepromSize = 0x400;
 using EepromImage = std::array<std::uint8_t, kEepromSize>;
 
 namespace ee {
-constexpr std::uint16_t kPowerOn = 0x001;        // bits 0-6: format + 1; bit 7 set: film at power-on
-constexpr std::uint16_t kFallback = 0x002;       // AES/EBU fallback format + 1
+constexpr std::uint16_t kPowerOn = 0x001;   // bits 0-6: format + 1; bit 7 set: film at power-on
+constexpr std::uint16_t kFallback = 0x002;  // AES/EBU fallback format + 1
 constexpr std::uint16_t kFormatCount = 0x003;
 constexpr std::uint16_t kProcessorName = 0x004;  // 32 bytes
 constexpr std::uint16_t kTheaterNumber = 0x024;  // 32 bytes

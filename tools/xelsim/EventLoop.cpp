@@ -31,7 +31,11 @@ void printLine(const std::string& line) {
 
 EventLoop::EventLoop(Transport& transport, SessionHandler& handler, FrontPanel& panel, JsonLog& log, int baud,
                      std::vector<ScriptLine> script)
-    : transport_(transport), handler_(handler), panel_(panel), log_(log), script_(std::move(script)),
+    : transport_(transport),
+      handler_(handler),
+      panel_(panel),
+      log_(log),
+      script_(std::move(script)),
       start_(Clock::now()) {
     // A byte on a serial line is ten bits: start, eight data, stop.
     if (baud > 0) byteTime_ = nanoseconds(10'000'000'000LL / baud);
@@ -192,8 +196,7 @@ int EventLoop::run() {
     if (auto session = transport_.initialSession()) startSession(*session);
     while (!quit_) {
         Clock::time_point wake = pump();
-        if (nextScript_ < script_.size())
-            wake = std::min(wake, start_ + milliseconds(script_[nextScript_].atMs));
+        if (nextScript_ < script_.size()) wake = std::min(wake, start_ + milliseconds(script_[nextScript_].atMs));
 
         std::vector<pollfd> fds;
         fds.push_back({signalFd_, POLLIN, 0});

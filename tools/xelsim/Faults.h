@@ -11,12 +11,12 @@
 namespace xelsim {
 
 struct FaultPlan {
-    bool silent = false;              // carry commands out, never answer
-    std::optional<long> silentAfter;  // ... from command N + 1 on
-    int delayMs = 0;                  // pause before every reply
-    bool split = false;               // send every reply in three pieces ...
-    int splitMs = 50;                 // ... this far apart
-    std::optional<long> dropAfter;    // cut the link instead of answering
+    bool silent = false;                // carry commands out, never answer
+    std::optional<long> silentAfter;    // ... from command N + 1 on
+    int delayMs = 0;                    // pause before every reply
+    bool split = false;                 // send every reply in three pieces ...
+    int splitMs = 50;                   // ... this far apart
+    std::optional<long> dropAfter;      // cut the link instead of answering
     std::optional<long> noPromptAfter;  // answer without the final ">"
     std::optional<long> garbageAfter;   // answer with random bytes ending in ">"
     std::optional<long> resetAfter;     // restart instead of answering (as after "setip")

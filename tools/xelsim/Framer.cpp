@@ -19,22 +19,22 @@ std::vector<Frame> Framer::push(std::span<const std::uint8_t> bytes) {
     std::vector<Frame> done;
     for (std::uint8_t b : bytes) {
         switch (state_) {
-        case State::Text:
-            if (b == '\r') {
-                state_ = State::Checksum;
-            } else if (current_.text.size() < kMaxText) {
-                current_.text.push_back(static_cast<char>(b));
-            } else {
-                // Keep reading up to the "\r" so the next frame starts in step.
-                current_.overflow = true;
-            }
-            break;
-        case State::Checksum:
-            current_.checksum = b;
-            done.push_back(std::move(current_));
-            current_ = Frame{};
-            state_ = State::Text;
-            break;
+            case State::Text:
+                if (b == '\r') {
+                    state_ = State::Checksum;
+                } else if (current_.text.size() < kMaxText) {
+                    current_.text.push_back(static_cast<char>(b));
+                } else {
+                    // Keep reading up to the "\r" so the next frame starts in step.
+                    current_.overflow = true;
+                }
+                break;
+            case State::Checksum:
+                current_.checksum = b;
+                done.push_back(std::move(current_));
+                current_ = Frame{};
+                state_ = State::Text;
+                break;
         }
     }
     return done;

@@ -100,8 +100,7 @@ const PanelCommand kPanel[] = {
     {"poke", "poke ADDR BYTE... (hex)", "store bytes in the EEPROM from address ADDR",
      [](Context& c, const Words& w) -> std::string {
          long address;
-         if (w.size() < 3 || !number(w[1], address, 16) || address < 0)
-             return usageError("poke ADDR BYTE... (hex)");
+         if (w.size() < 3 || !number(w[1], address, 16) || address < 0) return usageError("poke ADDR BYTE... (hex)");
          std::vector<std::uint8_t> bytes;
          for (std::size_t i = 2; i < w.size(); ++i) {
              long b;
@@ -151,10 +150,10 @@ bool FrontPanel::knows(const std::string& line) {
 
 std::string FrontPanel::helpText() {
     std::string text = "Front panel commands:\n";
-    for (const PanelCommand& p : kPanel)
-        text += "  " + std::string(p.usage) + "\n      " + p.what + "\n";
-    text += "  dump\n      print the EEPROM and the state as one JSON line (in the bootloader:\n"
-            "      program memory, data EEPROM, boot flag and counters)\n";
+    for (const PanelCommand& p : kPanel) text += "  " + std::string(p.usage) + "\n      " + p.what + "\n";
+    text +=
+        "  dump\n      print the EEPROM and the state as one JSON line (in the bootloader:\n"
+        "      program memory, data EEPROM, boot flag and counters)\n";
     return text;
 }
 
@@ -228,7 +227,8 @@ bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::st
         }
         lines.push_back({ms, rest});
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const ScriptLine& a, const ScriptLine& b) { return a.atMs < b.atMs; });
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const ScriptLine& a, const ScriptLine& b) { return a.atMs < b.atMs; });
     return true;
 }
 

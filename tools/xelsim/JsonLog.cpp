@@ -31,8 +31,8 @@ std::string hexByte(std::uint8_t b) {
 // The machine's monotonic clock in ms, the clock every local process shares, so
 // a benchmark can set a frame beside what it saw itself.
 double monotonicMs() {
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<double>(us.count()) / 1000.0;
 }
 

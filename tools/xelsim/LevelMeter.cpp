@@ -12,9 +12,7 @@ constexpr int kActiveChannels[9] = {0, 2, 6, 8, 6, 6, 6, 0, 0};
 
 }  // namespace
 
-LevelMeter::LevelMeter(std::uint32_t seed) : rng_(seed) {
-    target_.fill(1800.0);
-}
+LevelMeter::LevelMeter(std::uint32_t seed) : rng_(seed) { target_.fill(1800.0); }
 
 void LevelMeter::hold(const Levels& levels) {
     for (int c = 0; c < kChannels; ++c) hold_[c] = std::clamp(levels[c], 0, kMaxLevel);

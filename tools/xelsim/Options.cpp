@@ -125,8 +125,7 @@ const std::vector<OptionDef>& table() {
         {"--drop-after", "N", "then cut the link instead of answering.", count(&FaultPlan::dropAfter)},
         {"--no-prompt-after", "N", "then answer without the final \">\".", count(&FaultPlan::noPromptAfter)},
         {"--garbage-after", "N", "then answer with random bytes ending in \">\".", count(&FaultPlan::garbageAfter)},
-        {"--reset-after", "N", "then restart instead of answering, as after \"setip\".",
-         count(&FaultPlan::resetAfter)},
+        {"--reset-after", "N", "then restart instead of answering, as after \"setip\".", count(&FaultPlan::resetAfter)},
         {"--rst-after", "N",
          "then reset the connection (TCP RST) instead of\n"
          "answering. On a pseudo-terminal there is no reset:\n"
@@ -221,8 +220,10 @@ std::string usageText() {
         std::string head = std::string("  ") + d.name + (d.value ? std::string(" ") + d.value : "");
         std::string help = d.help;
         std::string indent(24, ' ');
-        if (head.size() < indent.size()) head += std::string(indent.size() - head.size(), ' ');
-        else head += "\n" + indent;
+        if (head.size() < indent.size())
+            head += std::string(indent.size() - head.size(), ' ');
+        else
+            head += "\n" + indent;
         std::size_t at = 0;
         while ((at = help.find('\n', at)) != std::string::npos) {
             help.insert(at + 1, indent);

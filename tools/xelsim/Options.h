@@ -28,9 +28,9 @@ struct Options {
     std::string logPath;
     FaultPlan faults;
     // Bootloader (serial line only)
-    bool bootloader = false;                     // powered on with Mode held
-    std::optional<long> bootSilentAfter;         // answer this many requests, then nothing
-    std::optional<std::uint32_t> bootDeadCell;   // a program-memory byte that ignores writes
+    bool bootloader = false;                    // powered on with Mode held
+    std::optional<long> bootSilentAfter;        // answer this many requests, then nothing
+    std::optional<std::uint32_t> bootDeadCell;  // a program-memory byte that ignores writes
 };
 
 // Returns false with a message in `error` for a command line that cannot be used.

@@ -2,9 +2,13 @@
 
 namespace xelsim {
 
-PowerSwitch::PowerSwitch(UnitModel& unit, UnitHandler& unitHandler, BootHandler& boot, JsonLog& log,
-                         bool serialLine, bool modeHeld)
-    : unit_(unit), unitHandler_(unitHandler), boot_(boot), log_(log), serialLine_(serialLine),
+PowerSwitch::PowerSwitch(UnitModel& unit, UnitHandler& unitHandler, BootHandler& boot, JsonLog& log, bool serialLine,
+                         bool modeHeld)
+    : unit_(unit),
+      unitHandler_(unitHandler),
+      boot_(boot),
+      log_(log),
+      serialLine_(serialLine),
       bootloader_(modeHeld && serialLine) {}
 
 SessionHandler& PowerSwitch::active() {

@@ -18,20 +18,18 @@ namespace {
 
 speed_t speedFor(int baud) {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B38400;  // the unit's own rate
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        default: return B38400;  // the unit's own rate
     }
 }
 
-std::runtime_error osFailure(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
+std::runtime_error osFailure(const std::string& what) { return std::runtime_error(what + ": " + std::strerror(errno)); }
 
 class PtyTransport final : public Transport {
 public:
@@ -61,8 +59,7 @@ public:
         if (how == LinkEnd::Reset) {
             // The line stays; what the host sent to the restarting unit is lost.
             std::uint8_t buf[512];
-            while (::read(master_, buf, sizeof buf) > 0) {
-            }
+            while (::read(master_, buf, sizeof buf) > 0) {}
             return session();
         }
         // Drop and Abort alike: a serial line has no reset, only the hang-up.

@@ -23,8 +23,7 @@ bool parseQuad(const std::string& text, std::array<std::uint8_t, 4>& out) {
 }  // namespace
 
 std::string dottedQuad(const std::array<std::uint8_t, 4>& a) {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
 }
 
 Storage::Storage(std::string eepromPath) : eepromPath_(std::move(eepromPath)) {}

@@ -48,9 +48,7 @@ public:
         ::close(listen_);
     }
 
-    std::string readyLine() const override {
-        return "xelsim: listening on " + address_ + ":" + std::to_string(port_);
-    }
+    std::string readyLine() const override { return "xelsim: listening on " + address_ + ":" + std::to_string(port_); }
     int listenFd() const override { return listen_; }
     int linkFd() const override { return client_; }
 

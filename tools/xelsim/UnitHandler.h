@@ -16,8 +16,7 @@ namespace xelsim {
 
 class UnitHandler : public SessionHandler {
 public:
-    UnitHandler(UnitModel& unit, const FaultPlan& faults, JsonLog& log, const Storage& storage,
-                std::uint32_t seed);
+    UnitHandler(UnitModel& unit, const FaultPlan& faults, JsonLog& log, const Storage& storage, std::uint32_t seed);
 
     void sessionStarted(const std::string& peer) override;
     void sessionEnded(const std::string& why) override;

@@ -45,10 +45,14 @@ std::optional<std::uint32_t> parseHex(std::string_view s) {
     std::uint32_t v = 0;
     for (char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return std::nullopt;
         v = v << 4 | static_cast<std::uint32_t>(d);
     }
     return v;
@@ -82,9 +86,7 @@ std::string replyValues(const std::vector<std::uint32_t>& values) {
 std::string replyDone() { return "\r\n>"; }
 std::string replyRefused() { return "?\r\n>"; }
 
-UnitModel::UnitModel(const EepromImage& eeprom, std::uint32_t seed) : eeprom_(eeprom), meter_(seed) {
-    powerOn();
-}
+UnitModel::UnitModel(const EepromImage& eeprom, std::uint32_t seed) : eeprom_(eeprom), meter_(seed) { powerOn(); }
 
 void UnitModel::powerOn() {
     const std::uint8_t b = eeprom_[ee::kPowerOn];

@@ -53,8 +53,8 @@ int runUnit(const xelsim::Options& opt) {
     FrontPanel panel(unit, handler, log);
     panel.attach(power);
 
-    std::unique_ptr<Transport> transport = opt.ptyLink.empty() ? makeTcpTransport(opt.tcpAddress, opt.tcpPort)
-                                                               : makePtyTransport(opt.ptyLink, opt.baud);
+    std::unique_ptr<Transport> transport =
+        opt.ptyLink.empty() ? makeTcpTransport(opt.tcpAddress, opt.tcpPort) : makePtyTransport(opt.ptyLink, opt.baud);
     log.event("start", transport->readyLine());
     if (opt.bootloader) log.event("power", "on with Mode held: bootloader");
     EventLoop loop(*transport, power, panel, log, opt.baud, std::move(script));

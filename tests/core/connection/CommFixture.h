@@ -49,8 +49,7 @@ public:
         return hr;
     }
     HRESULT query(const std::u16string& cmd, std::vector<LONG>& values) {
-        return obj_->WriteAndReturnHex(xel::objrt::Bstr(cmd).get(), static_cast<SHORT>(values.size()),
-                                       values.data());
+        return obj_->WriteAndReturnHex(xel::objrt::Bstr(cmd).get(), static_cast<SHORT>(values.size()), values.data());
     }
     HRESULT command(const std::u16string& cmd) { return obj_->WriteAndWaitForResponse(xel::objrt::Bstr(cmd).get()); }
     bool connected() {

@@ -44,8 +44,7 @@ TEST_F(Exchange, ConnectSendsTheTwoHandshakeFrames) {
     EXPECT_TRUE(other.connected());
     EXPECT_EQ(fresh.commands(), (std::vector<std::string>{"checksum 1", "picver"}));
     EXPECT_EQ(fresh.badChecksums(), 0);
-    EXPECT_EQ(hexBytes(fresh.received()),
-              "63 68 65 63 6B 73 75 6D 20 31 0D A4 70 69 63 76 65 72 0D 89");
+    EXPECT_EQ(hexBytes(fresh.received()), "63 68 65 63 6B 73 75 6D 20 31 0D A4 70 69 63 76 65 72 0D 89");
 }
 
 TEST_F(Exchange, WriteFramesExactlyAsTheUnitExpects) {
@@ -75,9 +74,7 @@ TEST_F(Exchange, AnOverlongCommandIsRefusedAndNothingIsSent) {
 }
 
 TEST_F(Exchange, AReplyInPiecesIsOneReply) {
-    peer.setScript([](const std::string&) {
-        return std::vector<Piece>{{"12", 0}, {"3\r\n>", 120}};
-    });
+    peer.setScript([](const std::string&) { return std::vector<Piece>{{"12", 0}, {"3\r\n>", 120}}; });
     std::vector<LONG> v{0};
     EXPECT_EQ(comm.query(u"mute\r", v), 0);
     EXPECT_EQ(v[0], 0x123);
@@ -85,9 +82,7 @@ TEST_F(Exchange, AReplyInPiecesIsOneReply) {
 }
 
 TEST_F(Exchange, APromptThatIsNotLastDoesNotEndTheReply) {
-    peer.setScript([](const std::string&) {
-        return std::vector<Piece>{{"1>2", 0}, {"\r\n>", 60}};
-    });
+    peer.setScript([](const std::string&) { return std::vector<Piece>{{"1>2", 0}, {"\r\n>", 60}}; });
     ASSERT_EQ(comm.write(u"x\r"), 0);
     std::u16string reply;
     CommErr err = xel::CommErrCheck;
@@ -107,9 +102,7 @@ TEST_F(Exchange, ReadHandsOutTheWholeReplyInAWindows1252Text) {
 
 TEST_F(Exchange, ARefusedCommandIsRetriedAndFailsAfterThreeRefusals) {
     std::atomic<int> asked{0};
-    peer.setScript([&](const std::string&) {
-        return std::vector<Piece>{{++asked < 3 ? "?\r\n>" : "5\r\n>", 0}};
-    });
+    peer.setScript([&](const std::string&) { return std::vector<Piece>{{++asked < 3 ? "?\r\n>" : "5\r\n>", 0}}; });
     std::vector<LONG> v{0};
     EXPECT_EQ(comm.query(u"pin\r", v), 0);
     EXPECT_EQ(v[0], 5);

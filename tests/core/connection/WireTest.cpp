@@ -12,8 +12,8 @@
 namespace {
 
 using namespace xel::core;
-using xeltest::hexBytes;
 using xel::CommErr;
+using xeltest::hexBytes;
 
 struct FrameCase {
     std::u16string command;
@@ -96,17 +96,19 @@ struct ParseCase {
 TEST(Reply, ValuesAreReadAsTheUnitSendsThem) {
     const ParseCase cases[] = {
         {u"A\t1F\r\n>", {0, 0}, {10, 31}},
-        {u"5\r\n>", {0, 0, 0}, {5, 5, 5}},           // no TAB: the same field again
-        {u">", {77}, {77}},                           // nothing to read
+        {u"5\r\n>", {0, 0, 0}, {5, 5, 5}},  // no TAB: the same field again
+        {u">", {77}, {77}},                 // nothing to read
         {u"123\r\n>", {0}, {0x123}},
-        {u"ff\tFf\r\n>", {0, 0}, {255, 255}},         // either case
-        {u"1\t\t2\r\n>", {0, 0}, {1, 2}},             // TABs run together
-        {u"\r\n 7\t8\r\n>", {0, 0}, {7, 8}},          // blanks trimmed first
-        {u"?\r\n>", {-4, -4}, {-4, -4}},              // no digit: unchanged
+        {u"ff\tFf\r\n>", {0, 0}, {255, 255}},  // either case
+        {u"1\t\t2\r\n>", {0, 0}, {1, 2}},      // TABs run together
+        {u"\r\n 7\t8\r\n>", {0, 0}, {7, 8}},   // blanks trimmed first
+        {u"?\r\n>", {-4, -4}, {-4, -4}},       // no digit: unchanged
         {u"1\tzz\t3\r\n>", {0, 9, 0}, {1, 9, 3}},
         {u"FFFFFFFF\r\n>", {0}, {-1}},
         {u"0x1A\r\n>", {0}, {0x1A}},
-        {u"7FF\t800\tFFF\t0\tFFF\t7\t12\t0\r\n>", std::vector<LONG>(8, -1), {0x7FF, 0x800, 0xFFF, 0, 0xFFF, 7, 0x12, 0}},
+        {u"7FF\t800\tFFF\t0\tFFF\t7\t12\t0\r\n>",
+         std::vector<LONG>(8, -1),
+         {0x7FF, 0x800, 0xFFF, 0, 0xFFF, 7, 0x12, 0}},
     };
     for (const ParseCase& c : cases) {
         std::vector<LONG> v = c.before;

@@ -138,7 +138,7 @@ TEST(ConfigRefusal, WideSignaturePassesButReadsOutOfStep) {
 }
 
 struct stat statOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st;
 }
@@ -168,9 +168,9 @@ Unprivileged saveUnprivileged(Save save) {
     }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return Unprivileged::CannotDrop;
-    return WEXITSTATUS(status) == 0 ? Unprivileged::Saved
-         : WEXITSTATUS(status) == 1 ? Unprivileged::Failed
-                                    : Unprivileged::CannotDrop;
+    return WEXITSTATUS(status) == 0   ? Unprivileged::Saved
+           : WEXITSTATUS(status) == 1 ? Unprivileged::Failed
+                                      : Unprivileged::CannotDrop;
 }
 
 TEST_F(ConfigFiles, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaries) {

@@ -103,10 +103,22 @@ TEST_F(CoreTest, MutePutStoresOnlyAndTakesAllBitsAsTrue) {
 
 TEST_F(CoreTest, LateBoundNamesIdsAndErrors) {
     const std::pair<const char16_t*, DISPID> names[] = {
-        {u"Comm", 1},          {u"profile", 2},     {u"FORMAT", 3},          {u"VU", 4},
-        {u"PowerOnFormat", 5}, {u"aesebufallback", 6}, {u"Load", 7},          {u"Save", 8},
-        {u"get_Mute", 9},      {u"Query", 10},      {u"Cleanup", 11},        {u"SetIP", 12},
-        {u"put_PowerOnMode", 13}, {u"ParseHexFile", 14}, {u"DownloadToPIC", 15}, {u"FilmReturnFormat", 16},
+        {u"Comm", 1},
+        {u"profile", 2},
+        {u"FORMAT", 3},
+        {u"VU", 4},
+        {u"PowerOnFormat", 5},
+        {u"aesebufallback", 6},
+        {u"Load", 7},
+        {u"Save", 8},
+        {u"get_Mute", 9},
+        {u"Query", 10},
+        {u"Cleanup", 11},
+        {u"SetIP", 12},
+        {u"put_PowerOnMode", 13},
+        {u"ParseHexFile", 14},
+        {u"DownloadToPIC", 15},
+        {u"FilmReturnFormat", 16},
     };
     for (const auto& [name, id] : names) {
         LPOLESTR n = const_cast<LPOLESTR>(name);
@@ -241,7 +253,8 @@ TEST_F(CoreTest, SinksMayUnadviseAndTheCoreMayGoFromInsideAnEvent) {
     DWORD quitterCookie = 0;
     ASSERT_EQ(xel::objrt::advise(xel.get(), xel::DIID__IXelEvents, quitter.get(), &quitterCookie), S_OK);
     xel::IXel* raw = xel.get();
-    quitter->setHandler([&, raw](const CoreEvent&) { xel::objrt::unadvise(raw, xel::DIID__IXelEvents, quitterCookie); });
+    quitter->setHandler(
+        [&, raw](const CoreEvent&) { xel::objrt::unadvise(raw, xel::DIID__IXelEvents, quitterCookie); });
     ASSERT_EQ(format->put_Pin(4), S_OK);
     ASSERT_TRUE(sink->waitForCount(xel::DISPID_AutomationChange, 1));
     ASSERT_EQ(format->put_Pin(5), S_OK);

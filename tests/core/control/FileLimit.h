@@ -12,7 +12,7 @@ class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &old_);
-        struct sigaction ignore{};
+        struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGXFSZ, &ignore, &oldAction_);
         rlimit lower = old_;
@@ -28,7 +28,7 @@ public:
 
 private:
     rlimit old_{};
-    struct sigaction oldAction_{};
+    struct sigaction oldAction_ {};
 };
 
 }  // namespace xeltest

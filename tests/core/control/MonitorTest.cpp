@@ -112,15 +112,16 @@ TEST_F(CoreTest, PendingRunsAscendingAndTablesInOrder) {
     const size_t m = mark();
     // Queued format first, then profile, then core, all while the monitor waits.
     onMonitorThread(5, [&] {
-        format->put_Count(8);                             // format table, address 3
-        profile->put_ScreenNumber(Bstr(u"7").get());      // profile, 0x64-0x67
-        xel->put_FilmReturnFormat(4);                     // core, 0x20C
-        xel->put_PowerOnMode(0);                          // core, 1 (bit 7)
-        xel->put_PowerOnFormat(2);                        // core, 1 again: one entry
-        xel->put_AESEBUFallback(1);                       // core, 2: follows 1 at once
+        format->put_Count(8);                         // format table, address 3
+        profile->put_ScreenNumber(Bstr(u"7").get());  // profile, 0x64-0x67
+        xel->put_FilmReturnFormat(4);                 // core, 0x20C
+        xel->put_PowerOnMode(0);                      // core, 1 (bit 7)
+        xel->put_PowerOnFormat(2);                    // core, 1 again: one entry
+        xel->put_AESEBUFallback(1);                   // core, 2: follows 1 at once
     });
     ASSERT_EQ(waitSettled(), xel::SettleAllAnswered);
-    EXPECT_EQ(writesSince(m), (std::vector<std::string>{"wreep 1 83 2", "wreep 20C 4", "wreep 64 37 0 0 0", "wreep 3 8"}))
+    EXPECT_EQ(writesSince(m),
+              (std::vector<std::string>{"wreep 1 83 2", "wreep 20C 4", "wreep 64 37 0 0 0", "wreep 3 8"}))
         << sim->diagnostics();
     const auto d = sim->dump();
     EXPECT_EQ(d.eeprom[1], 0x83);
@@ -237,22 +238,25 @@ TEST_F(LostChangeTest, ChangesLostToAFailedLinkAreReportedAfterTheRecovery) {
         [&] { ASSERT_EQ(xel->put_Mute(VARIANT_TRUE), S_OK); },
         [&] { ASSERT_EQ(format->put_InputTrim(2, 0x5A), S_OK); },
     };
-    const auto failed = [&] {
-        ASSERT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events());
-    };
+    const auto failed = [&] { ASSERT_TRUE(sink->waitForCount(xel::DISPID_CommFail, 1)) << describe(sink->events()); };
     {
         SCOPED_TRACE("the change meets the dead link");
-        expectEachReported(puts, [&] { ASSERT_EQ(sim->panel("drop"), "ok"); }, [&] {
-            failed();
-            ASSERT_EQ(comm->Disconnect(), S_OK);
-        });
+        expectEachReported(
+            puts, [&] { ASSERT_EQ(sim->panel("drop"), "ok"); },
+            [&] {
+                failed();
+                ASSERT_EQ(comm->Disconnect(), S_OK);
+            });
     }
     {
         SCOPED_TRACE("the change comes while the monitor idles after the failure");
-        expectEachReported(puts, [&] {
-            ASSERT_EQ(sim->panel("drop"), "ok");
-            failed();
-        }, [&] { ASSERT_EQ(comm->Disconnect(), S_OK); });
+        expectEachReported(
+            puts,
+            [&] {
+                ASSERT_EQ(sim->panel("drop"), "ok");
+                failed();
+            },
+            [&] { ASSERT_EQ(comm->Disconnect(), S_OK); });
     }
     const auto d = sim->dump();
     EXPECT_FALSE(d.muted);

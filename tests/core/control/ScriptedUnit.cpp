@@ -37,9 +37,9 @@ std::vector<Piece> ScriptedUnit::answer(Replies& replies, const std::string& com
         for (unsigned i = 0; i <= n; ++i) out += i ? "\t0" : "0";
         return {{out + "\r\n>", 0}};
     }
-    if (keyword == "picver" || ((keyword == "mute" || keyword == "button" || keyword == "pin" ||
-                                 keyword == "digitalenable") &&
-                                command == keyword))
+    if (keyword == "picver" ||
+        ((keyword == "mute" || keyword == "button" || keyword == "pin" || keyword == "digitalenable") &&
+         command == keyword))
         return {{"1\r\n>", 0}};
     if (keyword == "vu" && command == keyword) return {{"0\t0\t0\t0\r\n>", 0}};
     return {{"\r\n>", 0}};
@@ -50,8 +50,7 @@ int ScriptedUnit::commandCount(const std::string& command) const {
     return static_cast<int>(std::count(all.begin(), all.end(), command));
 }
 
-bool ScriptedUnit::waitForCommandCount(const std::string& command, int count,
-                                       std::chrono::milliseconds timeout) const {
+bool ScriptedUnit::waitForCommandCount(const std::string& command, int count, std::chrono::milliseconds timeout) const {
     const auto until = std::chrono::steady_clock::now() + timeout;
     while (commandCount(command) < count) {
         if (std::chrono::steady_clock::now() > until) return false;

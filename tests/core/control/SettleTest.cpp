@@ -132,9 +132,8 @@ TEST(SettleLedger, ViewIsTakenAfterTheWaitersItJudges) {
     const Switches before{0, 0, 2, 1};
     const Switches after{0, 0, 3, 1};
     std::atomic<bool> registered{false};
-    auto waiter = std::async(std::launch::async, [&] {
-        return ledger.wait(targets(after), false, 10s, [&] { registered = true; });
-    });
+    auto waiter = std::async(std::launch::async,
+                             [&] { return ledger.wait(targets(after), false, 10s, [&] { registered = true; }); });
     while (!registered) std::this_thread::yield();
     bool viewBuilt = false;
     ledger.settle([&] {

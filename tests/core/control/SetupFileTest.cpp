@@ -222,7 +222,7 @@ TEST_F(CoreTest, SetupRoundTripThroughASymlinkKeepsTheLink) {
     Bytes want = f;
     putInt(want, 7, 5);
     EXPECT_EQ(readAll(target), want) << "the loaded setup, with the one change, in the link's target";
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 

@@ -40,8 +40,8 @@ TEST(FormatObject, StartsWithTheDefaultDefinitionAndQueuesNothing) {
     EXPECT_EQ(mode, 1);
     EXPECT_EQ(f->pin(), 1);
     EXPECT_EQ(f->film(), 0);
-    const char16_t* names[] = {u"Analog 2ch", u"Analog 6ch", u"Digital 8ch", u"Toslink",
-                               u"S/PDIF 1",   u"S/PDIF 2",   u"",            u""};
+    const char16_t* names[] = {
+        u"Analog 2ch", u"Analog 6ch", u"Digital 8ch", u"Toslink", u"S/PDIF 1", u"S/PDIF 2", u"", u""};
     const uint16_t flags[] = {0x1103, 0x2105, 0x3109, 0x4111, 0x5121, 0x6141, 0, 0};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(nameOf(f.get(), i), padded(names[i], 17)) << "record " << i;
@@ -148,8 +148,8 @@ TEST_F(FormatOnUnit, QueryReadsTheDefinitionInOrderAndSkipsRecordSeven) {
     f->put_ModePin(0x13);
 
     ASSERT_EQ(f->Query(), S_OK) << sim.diagnostics();
-    std::vector<std::string> want{"checksum 1", "picver", "rdeep 1F 4", "button", "pin", "digitalenable",
-                                  "rdeep 23 1E8"};
+    std::vector<std::string> want{"checksum 1", "picver",        "rdeep 1F 4",  "button",
+                                  "pin",        "digitalenable", "rdeep 23 1E8"};
     for (const char* a : {"68", "80", "98", "B0", "C8", "E0", "F8"}) want.push_back(std::string("rdeep 17 ") + a);
     EXPECT_EQ(sim.receivedTexts(), want);
     EXPECT_EQ(processorName(f.get()), padded(u"Unité€", 32));
@@ -171,7 +171,10 @@ TEST_F(FormatOnUnit, WhatIsQueuedReachesTheUnitAndComesBack) {
     EXPECT_EQ(queued(f->pending(), 0x004, 32), bytesOf("Cin\xE9 \x80", 32)) << "the latest value only";
     f->put_InputTrim(5, 9);
     f->put_FormatName(5, Bstr(u"Ünïcode Ω").get());
-    EXPECT_EQ(queued(f->pending(), 0x0E0, 24), bytesOf("\xDCn\xEF" "code ?", 24)) << "all 24 bytes, trim cleared";
+    EXPECT_EQ(queued(f->pending(), 0x0E0, 24), bytesOf("\xDCn\xEF"
+                                                       "code ?",
+                                                       24))
+        << "all 24 bytes, trim cleared";
     f->put_InputDelay(5, 0x1234);
     ASSERT_EQ(f->put_ModePin(0x13), S_OK);
     EXPECT_EQ(queued(f->pending(), 0x068, 24)[23], 0x13) << "mode pin 3 beside input number 1";
@@ -211,18 +214,18 @@ TEST(FormatQueryReplies, ButtonPinAndDigitalEnableRules) {
         HRESULT status;
         int currentFormat, pin_, film;
     } cases[] = {
-        {"3", "7", "1", S_OK, 2, 7, 0},
-        {"0", "7", "0", S_OK, 4, 7, 1},  // button 0 keeps the format
-        {"9", "", "1", S_OK, 4, 1, 0},   // so does 9; a pin reply without a value keeps the pin
-        {"", "?", "?", S_OK, 4, 1, 1},   // refused pin keeps it; refused digitalenable is film
-        {"?", "7", "1", 1, 4, 1, 0},     // a refused button ends the query
+        {"3", "7", "1", S_OK, 2, 7, 0}, {"0", "7", "0", S_OK, 4, 7, 1},  // button 0 keeps the format
+        {"9", "", "1", S_OK, 4, 1, 0},  // so does 9; a pin reply without a value keeps the pin
+        {"", "?", "?", S_OK, 4, 1, 1},  // refused pin keeps it; refused digitalenable is film
+        {"?", "7", "1", 1, 4, 1, 0},    // a refused button ends the query
     };
     for (const Case& c : cases) {
         xeltest::ScriptedPeer peer([&](const std::string& cmd) -> std::vector<xeltest::Piece> {
-            const std::string v = cmd == "button" ? c.button : cmd == "pin" ? c.pin
-                                : cmd == "digitalenable"        ? c.digital
-                                : cmd.rfind("rdeep", 0) == 0    ? "41"
-                                                                : "";
+            const std::string v = cmd == "button"              ? c.button
+                                  : cmd == "pin"               ? c.pin
+                                  : cmd == "digitalenable"     ? c.digital
+                                  : cmd.rfind("rdeep", 0) == 0 ? "41"
+                                                               : "";
             return {{v + "\r\n>", 0}};
         });
         SharedLink link(peer.address());

@@ -130,11 +130,11 @@ TEST_F(Module, TheConnectionIsCreatedByProgIdAndDrivenLateBound) {
         const char16_t* name;
         DISPID id;
     };
-    for (const NameCase& c : {NameCase{u"Address", 1}, NameCase{u"GET_ADDRESS", 1}, NameCase{u"put_Address", 1},
-                              NameCase{u"connect", 2}, NameCase{u"Disconnect", 3}, NameCase{u"write", 4},
-                              NameCase{u"READ", 5}, NameCase{u"IsConnected", 6},
-                              NameCase{u"writeandreturnhex", 7}, NameCase{u"WriteAndWaitForResponse", 8},
-                              NameCase{u"uhUsb", 9}, NameCase{u"get_uhusb", 9}, NameCase{u"Put_UhUsb", 9}}) {
+    for (const NameCase& c :
+         {NameCase{u"Address", 1}, NameCase{u"GET_ADDRESS", 1}, NameCase{u"put_Address", 1}, NameCase{u"connect", 2},
+          NameCase{u"Disconnect", 3}, NameCase{u"write", 4}, NameCase{u"READ", 5}, NameCase{u"IsConnected", 6},
+          NameCase{u"writeandreturnhex", 7}, NameCase{u"WriteAndWaitForResponse", 8}, NameCase{u"uhUsb", 9},
+          NameCase{u"get_uhusb", 9}, NameCase{u"Put_UhUsb", 9}}) {
         LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
         DISPID id = -99;
         EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);

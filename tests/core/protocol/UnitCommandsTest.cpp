@@ -74,8 +74,8 @@ protected:
             }
         };
         unit::readStatusTriple(comm.comm(), preset, [&](unit::Switch which, HRESULT status, LONG value) {
-                steps.push_back({which, status, value});
-                return steps.size() < stopAfter;
+            steps.push_back({which, status, value});
+            return steps.size() < stopAfter;
         });
         return steps;
     }

@@ -14,8 +14,8 @@ std::string serverPath();   // the test-only in-process server
 std::string noEntryPath();  // a library that is no server
 
 struct RunResult {
-  int exitCode = -1;
-  std::string out, err;
+    int exitCode = -1;
+    std::string out, err;
 };
 // Runs the build's regsvr with these arguments; the environment (and so the
 // test's own XDG_CONFIG_HOME) is inherited.
@@ -26,8 +26,8 @@ void registerServer();
 
 // The runtime initialised on this thread for the scope's life.
 struct RuntimeScope {
-  RuntimeScope() { CoInitialize(nullptr); }
-  ~RuntimeScope() { CoUninitialize(); }
+    RuntimeScope() { CoInitialize(nullptr); }
+    ~RuntimeScope() { CoUninitialize(); }
 };
 
 // A late-bound call. Arguments in declaration order; named ones last, with
@@ -48,19 +48,19 @@ VARIANT text(BSTR s);
 // call when told to.
 class EventLog : public xel::objrt::Dispatch<ISamplerEvents, kISamplerEventsDesc> {
 public:
-  using Interfaces = xel::objrt::InterfaceMap<ISamplerEvents, xel::objrt::Through<IDispatch, ISamplerEvents>>;
-  explicit EventLog(HRESULT answer = S_OK) : answer_(answer) {}
+    using Interfaces = xel::objrt::InterfaceMap<ISamplerEvents, xel::objrt::Through<IDispatch, ISamplerEvents>>;
+    explicit EventLog(HRESULT answer = S_OK) : answer_(answer) {}
 
-  HRESULT LevelChanged(LONG Level, VARIANT_BOOL Enabled) noexcept override;
-  HRESULT LabelChanged(BSTR Label) noexcept override;
+    HRESULT LevelChanged(LONG Level, VARIANT_BOOL Enabled) noexcept override;
+    HRESULT LabelChanged(BSTR Label) noexcept override;
 
-  std::vector<std::string> events() const;
-  size_t count() const;
+    std::vector<std::string> events() const;
+    size_t count() const;
 
 private:
-  HRESULT answer_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> events_;
+    HRESULT answer_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
 };
 using Sink = xel::objrt::Object<EventLog>;
 xel::objrt::ComPtr<Sink> makeSink(HRESULT answer = S_OK);

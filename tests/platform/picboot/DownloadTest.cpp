@@ -51,11 +51,12 @@ bool download(int32_t h, const std::vector<ImageRow>& program, const std::vector
 }
 
 TEST(FirmwareDownload, AssembledImageLandsInTheDeviceByteForByte) {
-    if (std::string(XELOR_GPASM).empty()) GTEST_SKIP() << "gpasm (Debian package gputils) was not found at configure time";
+    if (std::string(XELOR_GPASM).empty())
+        GTEST_SKIP() << "gpasm (Debian package gputils) was not found at configure time";
     const fs::path dir = fs::path(xeltest::privateConfigHome()) / "image";
     fs::create_directories(dir);
-    const std::string cmd = std::string("'") + XELOR_GPASM + "' -q -a inhx32 '" + FIRMWARE_DATA_DIR "/xelapp.asm' -o '" +
-                            (dir / "app.hex").string() + "' >/dev/null 2>&1";
+    const std::string cmd = std::string("'") + XELOR_GPASM + "' -q -a inhx32 '" +
+                            FIRMWARE_DATA_DIR "/xelapp.asm' -o '" + (dir / "app.hex").string() + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     xel::core::MemoryImagePaths paths;
     ASSERT_EQ(xel::core::ParseHexFile(dir / "app.hex", paths), 0);
@@ -79,15 +80,15 @@ TEST(FirmwareDownload, AssembledImageLandsInTheDeviceByteForByte) {
     dev.with([&](xelsim::BootDevice& d) {
         std::vector<uint8_t> expect(d.programMemory().size(), 0xFF);
         std::fill_n(expect.begin(), 0x400, 0x5C);  // the boot block stays as it was
-        for (const ImageRow& row : program.rows) std::copy(row.bytes.begin(), row.bytes.end(), expect.begin() + row.address);
+        for (const ImageRow& row : program.rows)
+            std::copy(row.bytes.begin(), row.bytes.end(), expect.begin() + row.address);
         EXPECT_TRUE(d.programMemory() == expect) << "program memory differs from the image";
         std::vector<uint8_t> ee(d.eeprom().size(), 0xFF);
         for (const ImageRow& row : eedata.rows) std::copy(row.bytes.begin(), row.bytes.end(), ee.begin() + row.address);
         EXPECT_TRUE(d.eeprom() == ee) << "data EEPROM differs from the image";
         EXPECT_EQ(d.bootFlag(), std::optional<uint8_t>(0x00));
     });
-    std::cout << "bytes on the line: " << dev.bytesFromHost() << " to the device, " << dev.bytesToHost()
-              << " back\n";
+    std::cout << "bytes on the line: " << dev.bytesFromHost() << " to the device, " << dev.bytesToHost() << " back\n";
 }
 
 }  // namespace

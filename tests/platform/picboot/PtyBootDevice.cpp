@@ -75,13 +75,12 @@ void PtyBootDevice::with(const std::function<void(xelsim::BootDevice&)>& f) {
     f(device_);
 }
 
-void PtyBootDevice::inject(const std::string& bytes) {
-    writeAll(bytes);
-}
+void PtyBootDevice::inject(const std::string& bytes) { writeAll(bytes); }
 
 void PtyBootDevice::mapAs(const std::string& name, bool machineWide) const {
     const char* system = std::getenv("XELOR_SYSTEM_ROOT");
-    if (machineWide && (!system || system[0] != '/')) throw std::runtime_error("XELOR_SYSTEM_ROOT must name a test folder");
+    if (machineWide && (!system || system[0] != '/'))
+        throw std::runtime_error("XELOR_SYSTEM_ROOT must name a test folder");
     const fs::path ports =
         machineWide ? fs::path(system) / "etc/xelor/ports" : fs::path(privateConfigHome()) / "xelor" / "ports";
     fs::create_directories(ports);
@@ -92,7 +91,8 @@ void PtyBootDevice::mapAs(const std::string& name, bool machineWide) const {
 void PtyBootDevice::writeAll(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = xel::sys::retryOnSignal([&] { return ::write(master_, bytes.data() + done, bytes.size() - done); });
+        const ssize_t n =
+            xel::sys::retryOnSignal([&] { return ::write(master_, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             toHost_ += n;

@@ -8,19 +8,19 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: registry_writer KEY COUNT\n");
-    return 2;
-  }
-  const std::string key = argv[1];
-  const long count = std::strtol(argv[2], nullptr, 10);
-  for (long i = 0; i < count; ++i) {
-    const auto s = xel::registry::setDword(xel::registry::Root::CurrentUser, key, "v" + std::to_string(i),
-                                           static_cast<uint32_t>(i));
-    if (s != xel::registry::Status::Ok) {
-      std::fprintf(stderr, "write %ld failed: %s\n", i, xel::registry::toString(s));
-      return 1;
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: registry_writer KEY COUNT\n");
+        return 2;
     }
-  }
-  return 0;
+    const std::string key = argv[1];
+    const long count = std::strtol(argv[2], nullptr, 10);
+    for (long i = 0; i < count; ++i) {
+        const auto s = xel::registry::setDword(xel::registry::Root::CurrentUser, key, "v" + std::to_string(i),
+                                               static_cast<uint32_t>(i));
+        if (s != xel::registry::Status::Ok) {
+            std::fprintf(stderr, "write %ld failed: %s\n", i, xel::registry::toString(s));
+            return 1;
+        }
+    }
+    return 0;
 }

@@ -41,9 +41,9 @@ TEST(SerialLine, FormatCodesMapToTheirFlags) {
     }
 }
 
-
 TEST(SerialLine, CodesOutOfRangeLeaveTheSettingsAsTheyWere) {
-    for (const auto& [dataBits, parity, stopBits] : {std::tuple{9u, 0u, 0u}, {4u, 0u, 0u}, {8u, 5u, 0u}, {8u, 0u, 3u}}) {
+    for (const auto& [dataBits, parity, stopBits] :
+         {std::tuple{9u, 0u, 0u}, {4u, 0u, 0u}, {8u, 5u, 0u}, {8u, 0u, 3u}}) {
         termios t{};
         t.c_cflag = CS7 | PARENB;
         t.c_iflag = INPCK;

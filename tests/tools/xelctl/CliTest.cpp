@@ -316,9 +316,10 @@ TEST_F(XelctlPorts, ListsSerialPortsTheirNamesAndTheUsbBridges) {
     for (const char* tty : {"ttyUSB7", "ttyS0", "ttyS1"}) std::ofstream(dev() / tty) << "";
     fs::create_symlink("../../ttyUSB7", dev() / "serial/by-id/usb-Xelor_Bridge_0042-if00");
 
-    ASSERT_EQ(runXelctl({"ports", "map", "COM5", (dev() / "serial/by-id/usb-Xelor_Bridge_0042-if00").string()}, {},
-                        env()).exitCode,
-              0);
+    ASSERT_EQ(
+        runXelctl({"ports", "map", "COM5", (dev() / "serial/by-id/usb-Xelor_Bridge_0042-if00").string()}, {}, env())
+            .exitCode,
+        0);
     const XelctlResult r = runXelctl({"--json", "ports"}, {}, env());
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     const auto j = nlohmann::json::parse(r.out);

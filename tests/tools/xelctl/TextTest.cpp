@@ -64,7 +64,7 @@ TEST(Switches, OnOffInTheOperatorsWords) {
 }
 
 TEST(TrimText, AsTheConsoleWritesTenthsOfADecibel) {
-    const std::pair<long, const char*> rows[] = {{180, "18.0dB"}, {5, "0.5dB"},     {0, "0.0dB"},  {-5, "-0.5dB"},
+    const std::pair<long, const char*> rows[] = {{180, "18.0dB"},   {5, "0.5dB"},  {0, "0.0dB"},    {-5, "-0.5dB"},
                                                  {-200, "-20.0dB"}, {10, "1.0dB"}, {-15, "-1.5dB"}, {60, "6.0dB"}};
     for (const auto& [tenths, text] : rows) EXPECT_EQ(trimText(tenths), text) << tenths;
 }

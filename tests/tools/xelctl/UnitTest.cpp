@@ -30,9 +30,9 @@ std::string hex(unsigned v) {
 
 // The core's Query on the wire, after the handshake.
 const std::vector<std::string> kQuerySequence = {
-    "rdeep 0 1",   "rdeep 0 2",   "rdeep 0 20C", "mute",        "rdeep 1F 24",   "rdeep 1F 44", "rdeep 3 64",
+    "rdeep 0 1",   "rdeep 0 2",   "rdeep 0 20C", "mute",          "rdeep 1F 24",  "rdeep 1F 44", "rdeep 3 64",
     "rdeep 1F 4",  "button",      "pin",         "digitalenable", "rdeep 23 1E8", "rdeep 17 68", "rdeep 17 80",
-    "rdeep 17 98", "rdeep 17 B0", "rdeep 17 C8", "rdeep 17 E0", "rdeep 17 F8",
+    "rdeep 17 98", "rdeep 17 B0", "rdeep 17 C8", "rdeep 17 E0",   "rdeep 17 F8",
 };
 
 std::string joined(const std::vector<std::string>& v) {
@@ -104,9 +104,9 @@ TEST_F(XelctlUnit, QueryIsTheHandshakeAndTheCoresQueryThenACleanDisconnect) {
 TEST_F(XelctlUnit, QueryShowsWhatTheUnitHoldsInBothForms) {
     pokeText(0x44, "Grand Hall", 32);
     pokeText(0x64, "12", 4);
-    poke(0x98 + 20, {12, 4});          // format 2: +6.0 dB in, -2.0 dB out
+    poke(0x98 + 20, {12, 4});             // format 2: +6.0 dB in, -2.0 dB out
     poke(0x80 + 16, {0x2C, 0x01, 0x32});  // format 1: 300 ms input delay, 50 ms surround
-    poke(0xB0 + 22, {0x34, 0x12});     // format 3's flag word
+    poke(0xB0 + 22, {0x34, 0x12});        // format 3's flag word
     ASSERT_EQ(sim.panel("mute on"), "ok");
 
     const XelctlResult r = ctl({"--json", "query"});
@@ -115,9 +115,8 @@ TEST_F(XelctlUnit, QueryShowsWhatTheUnitHoldsInBothForms) {
     std::vector<std::string> keys;
     for (const auto& item : j.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"PowerOnFormat", "PowerOnMode", "AESEBUFallback", "FilmReturnFormat",
-                                              "Mute", "TheaterNumber", "TheaterName", "ScreenNumber",
-                                              "ProcessorName", "ProcessorGUID", "ModePin", "CurrentFormat", "Pin",
-                                              "Film", "Formats"}));
+                                              "Mute", "TheaterNumber", "TheaterName", "ScreenNumber", "ProcessorName",
+                                              "ProcessorGUID", "ModePin", "CurrentFormat", "Pin", "Film", "Formats"}));
     EXPECT_EQ(j["TheaterName"], "Grand Hall") << "cut at the first NUL";
     EXPECT_EQ(j["ScreenNumber"], "12");
     EXPECT_EQ(j["Mute"], true);
@@ -158,11 +157,14 @@ TEST_F(XelctlUnit, SetSendsTheExactFrameAndReturnsOnlyOnceTheUnitHasIt) {
     std::string hall = "wreep 44 47 72 61 6E 64 20 48 61 6C 6C";
     for (int i = 0; i < 22; ++i) hall += " 0";
     const std::vector<Row> rows = {
-        {{"set", "Format.InputTrim", "2", "12"}, record(0x98, 20, {12}),
+        {{"set", "Format.InputTrim", "2", "12"},
+         record(0x98, 20, {12}),
          [](const XelsimDump& d) { return d.eeprom[0x98 + 20] == 12; }},
-        {{"set", "format.inputdelay", "1", "0x12C"}, record(0x80, 16, {0x2C, 0x01}),
+        {{"set", "format.inputdelay", "1", "0x12C"},
+         record(0x80, 16, {0x2C, 0x01}),
          [](const XelsimDump& d) { return d.eeprom[0x80 + 16] == 0x2C && d.eeprom[0x80 + 17] == 1; }},
-        {{"set", "Profile.TheaterName", "Grand Hall"}, hall,
+        {{"set", "Profile.TheaterName", "Grand Hall"},
+         hall,
          [](const XelsimDump& d) { return d.eeprom[0x44] == 'G' && d.eeprom[0x4E] == 0; }},
         {{"set", "Format.Pin", "5"}, "pin 5", [](const XelsimDump& d) { return d.pin == 5; }},
         {{"set", "Format.CurrentFormat", "3"}, "button 4", [](const XelsimDump& d) { return d.button == 4; }},
@@ -193,7 +195,8 @@ TEST_F(XelctlUnit, GetAndCallReadWhatTheUnitHolds) {
 
     r = ctl({"--json", "get", "Format.FormatName", "2"});
     ASSERT_EQ(r.exitCode, 0) << r.describe();
-    EXPECT_EQ(nlohmann::json::parse(r.out), nlohmann::json::parse(R"({"name":"Format.FormatName","index":2,"value":"Digital 8ch"})"));
+    EXPECT_EQ(nlohmann::json::parse(r.out),
+              nlohmann::json::parse(R"({"name":"Format.FormatName","index":2,"value":"Digital 8ch"})"));
 }
 
 TEST_F(XelctlUnit, SaveAndLoadRoundTripThroughTheUnit) {
@@ -244,10 +247,14 @@ TEST_F(XelctlUnit, SetIpSendsTheLineWithTheHostBitsOfTheMask) {
 TEST_F(XelctlUnit, WatchPrintsFrontPanelChangesAsEvents) {
     XelctlProcess watch({"-a", sim.address(), "watch", "--seconds", "4"});
     // Once the monitor polls, the Query is done: press the unit's buttons.
-    ASSERT_TRUE(sim.waitForLog([](const auto& l) {
-        const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
-        return q != l.end() && std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
-    }, 10000)) << sim.diagnostics();
+    ASSERT_TRUE(sim.waitForLog(
+        [](const auto& l) {
+            const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
+            return q != l.end() &&
+                   std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
+        },
+        10000))
+        << sim.diagnostics();
     ASSERT_EQ(sim.panel("button 3"), "ok");
     ASSERT_EQ(sim.panel("pin 5"), "ok");
     ASSERT_EQ(sim.panel("film on"), "ok");
@@ -266,12 +273,15 @@ TEST_F(XelctlUnit, WatchEndsCleanlyOnCtrlCOrTerm) {
         ++round;
         XelctlProcess watch({"-a", sim.address(), "watch"});
         // This round's Query has been answered: the watch is under way.
-        ASSERT_TRUE(sim.waitForLog([round](const auto& l) {
-            long answered = 0;
-            for (size_t i = 0; i + 1 < l.size(); ++i)
-                answered += l[i].dir == "rx" && l[i].text == "rdeep 17 F8" && l[i + 1].dir == "tx";
-            return answered >= round;
-        }, 10000)) << sim.diagnostics();
+        ASSERT_TRUE(sim.waitForLog(
+            [round](const auto& l) {
+                long answered = 0;
+                for (size_t i = 0; i + 1 < l.size(); ++i)
+                    answered += l[i].dir == "rx" && l[i].text == "rdeep 17 F8" && l[i + 1].dir == "tx";
+                return answered >= round;
+            },
+            10000))
+            << sim.diagnostics();
         watch.signal(sig);
         const XelctlResult r = watch.wait(10000);
         EXPECT_EQ(r.exitCode, 0) << "signal " << sig << "\n" << r.describe();
@@ -283,10 +293,14 @@ TEST_F(XelctlUnit, WatchEndsCleanlyOnCtrlCOrTerm) {
 
 TEST_F(XelctlUnit, WatchInJsonIsOneObjectPerLineAndEndsOnALostLink) {
     XelctlProcess watch({"-a", sim.address(), "--json", "watch"});
-    ASSERT_TRUE(sim.waitForLog([](const auto& l) {
-        const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
-        return q != l.end() && std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
-    }, 10000)) << sim.diagnostics();
+    ASSERT_TRUE(sim.waitForLog(
+        [](const auto& l) {
+            const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
+            return q != l.end() &&
+                   std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
+        },
+        10000))
+        << sim.diagnostics();
     ASSERT_EQ(sim.panel("button 6"), "ok");
     ASSERT_TRUE(sim.waitForLog([](const auto& l) {
         return std::count_if(l.begin(), l.end(), [](const auto& e) { return e.dir == "tx" && e.text == "6\r\n>"; }) > 0;
@@ -407,7 +421,8 @@ TEST_F(XelctlUnit, FailuresEndWithTheirExitCodes) {
         EXPECT_EQ(r.exitCode, row.code) << r.describe();
         EXPECT_NE(r.err.find(row.says), std::string::npos) << r.describe();
     }
-    EXPECT_EQ(count(sim.receivedTexts(), "wreep 44 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"), 0u)
+    EXPECT_EQ(count(sim.receivedTexts(), "wreep 44 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"),
+              0u)
         << "a refused file applies nothing";
 }
 

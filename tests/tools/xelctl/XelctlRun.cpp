@@ -23,7 +23,8 @@ namespace xeltest {
 std::string xelctlPath() { return binDir() + "/xelctl"; }
 
 std::string XelctlResult::describe() const {
-    return "$ " + command + "\nexit " + std::to_string(exitCode) + "\n--- stdout ---\n" + out + "--- stderr ---\n" + err;
+    return "$ " + command + "\nexit " + std::to_string(exitCode) + "\n--- stdout ---\n" + out + "--- stderr ---\n" +
+           err;
 }
 
 XelctlProcess::XelctlProcess(std::vector<std::string> args, std::string stdinText, std::vector<std::string> env,
@@ -44,7 +45,8 @@ XelctlProcess::XelctlProcess(std::vector<std::string> args, std::string stdinTex
     for (char** e = environ; *e; ++e) {
         const std::string_view entry(*e);
         bool replaced = false;
-        for (const std::string& x : env) replaced |= entry.substr(0, entry.find('=') + 1) == x.substr(0, x.find('=') + 1);
+        for (const std::string& x : env)
+            replaced |= entry.substr(0, entry.find('=') + 1) == x.substr(0, x.find('=') + 1);
         if (!replaced) envp.push_back(*e);
     }
     for (std::string& e : env) envp.push_back(e.data());

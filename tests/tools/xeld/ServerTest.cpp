@@ -41,7 +41,9 @@ struct Raw {
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     }
     ~Raw() { ::close(fd); }
-    void send(const std::string& s) const { EXPECT_EQ(::send(fd, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size())); }
+    void send(const std::string& s) const {
+        EXPECT_EQ(::send(fd, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size()));
+    }
     // Reads until `until` appears, the peer closes, or `timeoutMs` passes.
     std::string read(const std::string& until, int timeoutMs) const {
         std::string got;
@@ -74,8 +76,8 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(registerCore()); }
     void SetUp() override { ASSERT_TRUE(xeld.waitForState("connected")) << xeld.stderrText() << sim.diagnostics(); }
 
-    httplib::Result put(const std::string& path, const std::string& body,
-                        const std::string& type = "application/json", httplib::Headers headers = {}) {
+    httplib::Result put(const std::string& path, const std::string& body, const std::string& type = "application/json",
+                        httplib::Headers headers = {}) {
         return xeld.client()->Put(path.c_str(), headers, body, type.c_str());
     }
     json getJson(const std::string& path) {
@@ -85,7 +87,8 @@ protected:
     }
     size_t writesSent() {
         const auto rx = sim.receivedTexts();
-        return static_cast<size_t>(std::count_if(rx.begin(), rx.end(), [](const std::string& t) { return t.rfind("wreep", 0) == 0; }));
+        return static_cast<size_t>(
+            std::count_if(rx.begin(), rx.end(), [](const std::string& t) { return t.rfind("wreep", 0) == 0; }));
     }
 
     XelsimProcess sim{{"--seed", "7"}};
@@ -114,7 +117,8 @@ TEST_F(XeldServer, ServesTheUnitItsMembersAndItsConfiguration) {
     EXPECT_EQ(r->status, 200) << r->body;
     EXPECT_EQ(json::parse(r->body), json({{"value", 44}}));
     const auto log = sim.log();
-    auto write = std::find_if(log.begin(), log.end(), [](const XelsimLogEntry& e) { return e.dir == "rx" && e.text.rfind("wreep", 0) == 0; });
+    auto write = std::find_if(log.begin(), log.end(),
+                              [](const XelsimLogEntry& e) { return e.dir == "rx" && e.text.rfind("wreep", 0) == 0; });
     ASSERT_NE(write, log.end()) << sim.diagnostics();
     EXPECT_TRUE(std::any_of(write + 1, log.end(), [](const XelsimLogEntry& e) { return e.dir == "tx"; }));
     EXPECT_EQ(getJson("/v1/unit")["unit"]["Formats"][2]["InputTrim"], 44);
@@ -199,7 +203,7 @@ TEST_F(XeldServer, RefusesBadRequestsWithoutTouchingTheUnit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body.substr(0, 40) + " as " + c.type);
         auto cli = xeld.client();
-        httplib::Result r = std::string(c.method) == "GET"  ? cli->Get(c.path.c_str())
+        httplib::Result r = std::string(c.method) == "GET"   ? cli->Get(c.path.c_str())
                             : std::string(c.method) == "PUT" ? cli->Put(c.path.c_str(), c.body, c.type.c_str())
                                                              : cli->Post(c.path.c_str(), c.body, c.type.c_str());
         ASSERT_TRUE(r) << httplib::to_string(r.error());
@@ -394,8 +398,8 @@ TEST(XeldToken, GuardsChangesAndIsCheckedAtStart) {
     auto unit = xeld.client()->Get("/v1/unit");
     ASSERT_TRUE(unit);
     EXPECT_EQ(json::parse(unit->body)["token_required"], true);
-    const std::pair<const char*, int> attempts[] = {{"", 401}, {"Bearer s3cre", 401}, {"Bearer s3cret!", 401},
-                                                   {"Basic s3cret", 401}, {"Bearer s3cret", 200}};
+    const std::pair<const char*, int> attempts[] = {
+        {"", 401}, {"Bearer s3cre", 401}, {"Bearer s3cret!", 401}, {"Basic s3cret", 401}, {"Bearer s3cret", 200}};
     for (const auto& [auth, status] : attempts) {
         httplib::Headers h;
         if (*auth) h.emplace("Authorization", auth);

@@ -101,7 +101,8 @@ TEST(XelctlServer, MatchesTheDirectPath) {
     EXPECT_EQ(nobody.exitCode, 1) << nobody.describe();
 
     const Run& setip = runs.back();
-    const XelctlResult remote = runXelctl({"--server", url, "--json", "setip", "10.0.0.9", "255.255.255.0", "10.0.0.1"});
+    const XelctlResult remote =
+        runXelctl({"--server", url, "--json", "setip", "10.0.0.9", "255.255.255.0", "10.0.0.1"});
     EXPECT_EQ(remote.exitCode, setip.direct.exitCode) << remote.describe() << setip.direct.describe();
     EXPECT_EQ(remote.out, setip.direct.out);
 }

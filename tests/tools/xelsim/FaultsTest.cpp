@@ -15,8 +15,8 @@
 #include <cstring>
 #include <filesystem>
 
-using xeltest::XelsimProcess;
 using xelsimtest::WireHost;
+using xeltest::XelsimProcess;
 
 namespace {
 
@@ -135,9 +135,10 @@ TEST(Faults, GarbageAfterAnswersJunkThatStillEndsInThePrompt) {
         EXPECT_EQ(junk.find('>'), junk.size() - 1) << "one prompt, at the end";
     }
     const auto log = sim.log();
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const auto& e) { return e.dir == "tx" && e.faults == std::vector<std::string>{"garbage"}; }),
-              3);
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(),
+                      [](const auto& e) { return e.dir == "tx" && e.faults == std::vector<std::string>{"garbage"}; }),
+        3);
 }
 
 TEST(Faults, ResetAfterRestartsTheUnitInsteadOfAnswering) {

@@ -148,10 +148,10 @@ TEST(ChecksumRule, VerdictReportsWhatTheUnitJudged) {
 
 struct SwitchRow {
     const char* keyword;
-    const char* setTo;     // accepted value
-    const char* answer;    // query answer after it
-    const char* refused;   // out of range
-    const char* initial;   // answer at power-on
+    const char* setTo;    // accepted value
+    const char* answer;   // query answer after it
+    const char* refused;  // out of range
+    const char* initial;  // answer at power-on
 };
 
 class Switches : public ::testing::TestWithParam<SwitchRow> {};
@@ -169,17 +169,13 @@ TEST_P(Switches, QuerySetAndRefuseOutOfRange) {
     EXPECT_EQ(u.cmd(k + " X"), "?\r\n>");
 }
 
-INSTANTIATE_TEST_SUITE_P(Unit, Switches,
-                         ::testing::Values(SwitchRow{"mute", "0", "0", "2", "1"},
-                                           SwitchRow{"digitalenable", "0", "0", "2", "1"},
-                                           SwitchRow{"button", "8", "8", "9", "1"},
-                                           SwitchRow{"button", "1", "1", "0", "1"},
-                                           SwitchRow{"pin", "10", "10", "11", "1"},  // 0x10 = 16
-                                           SwitchRow{"pin", "1", "1", "0", "1"},
-                                           SwitchRow{"checksum", "1", "1", "2", "0"}),
-                         [](const auto& info) {
-                             return std::string(info.param.keyword) + "_" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Unit, Switches,
+    ::testing::Values(SwitchRow{"mute", "0", "0", "2", "1"}, SwitchRow{"digitalenable", "0", "0", "2", "1"},
+                      SwitchRow{"button", "8", "8", "9", "1"}, SwitchRow{"button", "1", "1", "0", "1"},
+                      SwitchRow{"pin", "10", "10", "11", "1"},  // 0x10 = 16
+                      SwitchRow{"pin", "1", "1", "0", "1"}, SwitchRow{"checksum", "1", "1", "2", "0"}),
+    [](const auto& info) { return std::string(info.param.keyword) + "_" + std::to_string(info.index); });
 
 TEST(Commands, UnknownMalformedOrWronglyCasedCommandsAreRefused) {
     Unit u;
@@ -208,8 +204,8 @@ TEST(Commands, SetipRecordsTheSettingsAndResetsWithoutAnswering) {
     EXPECT_EQ(dottedQuad(u.model.ip().gateway), "192.168.1.1");
     EXPECT_EQ(u.model.ip().port, 10001);
 
-    for (const char* bad : {"setip 100 0 0 1 8 A 0 0 FE 2711", "setip A 0 0 1 21 A 0 0 FE 2711",
-                            "setip A 0 0 1 8 A 0 0 FE 10000"})
+    for (const char* bad :
+         {"setip 100 0 0 1 8 A 0 0 FE 2711", "setip A 0 0 1 21 A 0 0 FE 2711", "setip A 0 0 1 8 A 0 0 FE 10000"})
         EXPECT_EQ(u.cmd(bad), "?\r\n>") << bad;
 }
 
@@ -230,8 +226,14 @@ TEST(Eeprom, FactoryContentsFollowTheMapAndTheDefaultDefinition) {
     struct Expect {
         const char* name;
         int flags;
-    } records[8] = {{"Analog 2ch", 0x1103}, {"Analog 6ch", 0x2105}, {"Digital 8ch", 0x3109}, {"Toslink", 0x4111},
-                    {"S/PDIF 1", 0x5121},   {"S/PDIF 2", 0x6141},   {"", 0},                {"", 0}};
+    } records[8] = {{"Analog 2ch", 0x1103},
+                    {"Analog 6ch", 0x2105},
+                    {"Digital 8ch", 0x3109},
+                    {"Toslink", 0x4111},
+                    {"S/PDIF 1", 0x5121},
+                    {"S/PDIF 2", 0x6141},
+                    {"", 0},
+                    {"", 0}};
     for (int i = 0; i < 8; ++i) {
         const std::size_t at = 0x68 + 24 * static_cast<std::size_t>(i);
         std::string name(reinterpret_cast<const char*>(&e[at]), 16);
@@ -348,7 +350,9 @@ std::vector<std::uint8_t> configFile(int powerOnFormat, int fallback, int powerO
     auto put32 = [&](std::size_t at, int v) {
         for (int i = 0; i < 4; ++i) f[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     };
-    auto putText = [&](std::size_t at, const std::string& s) { std::copy(s.begin(), s.end(), f.begin() + static_cast<std::ptrdiff_t>(at)); };
+    auto putText = [&](std::size_t at, const std::string& s) {
+        std::copy(s.begin(), s.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
+    };
     put32(7, powerOnFormat);
     put32(11, fallback);
     put32(15, 5);
@@ -397,9 +401,8 @@ TEST(ImageFiles, ConfigurationSeedsTheEepromAsAHostLoadingItWould) {
 TEST(CommandLine, ParsesLinksFaultsAndRefusesWhatCannotWork) {
     Options o;
     std::string error;
-    ASSERT_TRUE(parseOptions({"--tcp", "127.0.0.5:10001", "--drop-after=3", "--split", "--delay-ms", "20",
-                              "--seed", "9"},
-                             o, error))
+    ASSERT_TRUE(parseOptions(
+        {"--tcp", "127.0.0.5:10001", "--drop-after=3", "--split", "--delay-ms", "20", "--seed", "9"}, o, error))
         << error;
     EXPECT_EQ(o.tcpAddress, "127.0.0.5");
     EXPECT_EQ(o.tcpPort, 10001);
@@ -413,9 +416,14 @@ TEST(CommandLine, ParsesLinksFaultsAndRefusesWhatCannotWork) {
     EXPECT_EQ(p.tcpAddress, "127.0.0.1") << "loopback unless told otherwise";
     EXPECT_EQ(p.tcpPort, 2000);
 
-    for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--tcp"}, {"--tcp", "host:"}, {"--tcp", ":10001"}, {"--baud", "fast"},
-             {"--drop-after", "-1"}, {"--silent=1"}, {"--tcp", "1", "--pty", "/tmp/x"}}) {
+    for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                              {"--tcp"},
+                                                                              {"--tcp", "host:"},
+                                                                              {"--tcp", ":10001"},
+                                                                              {"--baud", "fast"},
+                                                                              {"--drop-after", "-1"},
+                                                                              {"--silent=1"},
+                                                                              {"--tcp", "1", "--pty", "/tmp/x"}}) {
         Options q;
         EXPECT_FALSE(parseOptions(bad, q, error)) << bad[0];
         EXPECT_FALSE(error.empty());

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-using xeltest::XelsimProcess;
+using std::chrono::milliseconds;
 using xelsimtest::Clock;
 using xelsimtest::WireHost;
-using std::chrono::milliseconds;
+using xeltest::XelsimProcess;
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <thread>
 
-using xeltest::XelsimProcess;
 using xelsimtest::WireHost;
+using xeltest::XelsimProcess;
 
 namespace {
 
@@ -63,7 +63,8 @@ TEST(Protocol, HandshakeFramesAreLoggedExactlyAndJudgedOnceEnabled) {
     EXPECT_TRUE(rx[1].checked);
     EXPECT_TRUE(rx[1].checksumOk);
     EXPECT_FALSE(rx[2].checksumOk);
-    const auto tx = std::find_if(log.begin(), log.end(), [](const auto& e) { return e.dir == "tx" && e.text == "2\t1\r\n>"; });
+    const auto tx =
+        std::find_if(log.begin(), log.end(), [](const auto& e) { return e.dir == "tx" && e.text == "2\t1\r\n>"; });
     EXPECT_NE(tx, log.end()) << "replies are logged with their bytes";
     EXPECT_EQ(log.front().event, "start");
 }
@@ -75,9 +76,12 @@ TEST(Protocol, EveryCommandAsQueryAndSetAgreesWithTheUnitsState) {
         const char* set;
         const char* query;
         const char* answer;
-    } rows[] = {{"mute 0", "mute", "0"},   {"mute 1", "mute", "1"},
-                {"button 6", "button", "6"}, {"pin F", "pin", "F"},
-                {"digitalenable 0", "digitalenable", "0"}, {"checksum 1", "checksum", "1"},
+    } rows[] = {{"mute 0", "mute", "0"},
+                {"mute 1", "mute", "1"},
+                {"button 6", "button", "6"},
+                {"pin F", "pin", "F"},
+                {"digitalenable 0", "digitalenable", "0"},
+                {"checksum 1", "checksum", "1"},
                 {"wreep 24 54 31 0", "rdeep 2 24", "54\t31\t0"}};
     for (const Row& r : rows) {
         EXPECT_EQ(host->command(r.set), "\r\n>") << r.set;
@@ -145,9 +149,12 @@ TEST(FrontPanel, ChangesUnderneathTheHostShowOnTheWire) {
         const char* panel;
         const char* query;
         const char* answer;
-    } rows[] = {{"button 3", "button", "3"},        {"pin 7", "pin", "7"},
-                {"film on", "digitalenable", "0"},   {"film off", "digitalenable", "1"},
-                {"mute on", "mute", "0"},            {"mute off", "mute", "1"},
+    } rows[] = {{"button 3", "button", "3"},
+                {"pin 7", "pin", "7"},
+                {"film on", "digitalenable", "0"},
+                {"film off", "digitalenable", "1"},
+                {"mute on", "mute", "0"},
+                {"mute off", "mute", "1"},
                 {"poke 1E8 41 42", "rdeep 1 1E8", "41\t42"},
                 {"vu 4095 0 1 2 3 4 5 6", "vu", "FFF000\t1002\t3004\t5006"}};
     for (const Row& r : rows) {
@@ -247,8 +254,8 @@ TEST(EepromFile, ConfigurationClonesAUnitIntoTheImage) {
     std::vector<char> xel(352, 0);
     const char sig[7] = {0x4B, 0x00, 0x52, 0x00, 0x56, 0x00, 0x58};
     std::copy(sig, sig + 7, xel.begin());
-    xel[7] = 4;     // power-on format 4
-    xel[348] = 1;   // power-on mode 1: digital
+    xel[7] = 4;    // power-on format 4
+    xel[348] = 1;  // power-on mode 1: digital
     const std::string name = "Booth 2";
     std::copy(name.begin(), name.end(), xel.begin() + 211);
     std::ofstream(dir.file("site.xel"), std::ios::binary).write(xel.data(), 352);
