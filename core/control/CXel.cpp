@@ -90,7 +90,10 @@ std::vector<std::pair<uint16_t, LONG>> pendingOf(const PendingEepromWrites& tabl
 // waits for a Query) it never can: the Query that must come first reads the
 // unit's switch over it, so it is reported like a dropped write.
 void CXel::switchStored() noexcept {
-    if (!sharedCommConnected() || !query_.state().queried) droppedWrites_.fetch_add(1);
+    // Its own connection, which the library's slot holds while this object lives.
+    VARIANT_BOOL linked = VARIANT_FALSE;
+    if (commImpl_) commImpl_->IsConnected(&linked);
+    if (linked != VARIANT_TRUE || !query_.state().queried) droppedWrites_.fetch_add(1);
     signal_.wake();
 }
 
