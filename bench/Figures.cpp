@@ -769,23 +769,17 @@ private:
     void serverEvents(XelsimProcess& sim, pid_t server, int port) {
         progress("events through xeld beside the core's own, exchange rate with 1 and 48 streams, idle CPU");
         const int n = samples(60);
-        std::vector<double> direct, idleCore;
+        std::vector<double> direct;
+        // The direct core stays connected to a unit of its own to the end, so
+        // its idle CPU is measured in the same minutes as xeld's, window by window.
+        XelsimProcess own({"--seed", "1"});
+        core().connect(own.address());
+        core().query();
         {
-            XelsimProcess own({"--seed", "1"});
-            core().connect(own.address());
-            core().query();
             PinProbe probe(own);
             const size_t before = core().automationEvents();
             direct = probe.run(
                 n, [&](size_t k) { return core().automationEventAt(k, 5000); }, before);
-            std::this_thread::sleep_for(1s);
-            for (int i = 0, m = samples(10); i < m; ++i) {
-                const double c0 = cpuMs();
-                const auto t0 = Clock::now();
-                std::this_thread::sleep_for(1s);
-                idleCore.push_back((cpuMs() - c0) / (msSince(t0) / 1e3));
-            }
-            core().disconnect();
         }
         Figure d = figure("event: unit's reply -> core's sink, direct", "ms", direct);
         d.floorIs = "- (the core's read pause included)";
@@ -843,21 +837,43 @@ private:
         r48.goal.medianRatioMax = 1.05;
         figures_.push_back(r48);
 
-        Figure c = figure("CPU of a connected idle core, direct", "ms/s", idleCore);
-        c.floorIs = "-";
-        figures_.push_back(c);
+        // One second of the core in this process, then one of xeld, in turn: the
+        // machine's own drift (other load, a virtual CPU's steal) falls on both.
         std::this_thread::sleep_for(1s);
-        std::vector<double> idleServer;
+        std::vector<double> idleCore, idleServer;
         for (int i = 0, m = samples(10); i < m; ++i) {
-            const double c0 = processCpuMs(server);
-            const auto t0 = Clock::now();
+            double c0 = cpuMs();
+            auto t0 = Clock::now();
+            std::this_thread::sleep_for(1s);
+            idleCore.push_back((cpuMs() - c0) / (msSince(t0) / 1e3));
+            c0 = processCpuMs(server);
+            t0 = Clock::now();
             std::this_thread::sleep_for(1s);
             idleServer.push_back((processCpuMs(server) - c0) / (msSince(t0) / 1e3));
         }
+        core().disconnect();
+        Figure c = figure("CPU of a connected idle core, direct", "ms/s", idleCore);
+        c.floorIs = "-";
+        figures_.push_back(c);
+        // The machine's idle CPU cost moves between two levels by the minute (a
+        // virtual CPU woken from halt costs more), so the medians of the two
+        // series may fall on different levels; each pair of neighbouring
+        // windows shares one, and their ratio is the comparison that holds.
+        std::vector<double> ratios;
+        for (size_t i = 0; i < idleCore.size(); ++i) {
+            if (std::getenv("XELBENCH_DUMP"))
+                progress("idle window " + std::to_string(i) + ": core " + fmt(idleCore[i]) + ", xeld " +
+                         fmt(idleServer[i]));
+            if (idleCore[i] > 0) ratios.push_back(idleServer[i] / idleCore[i]);
+        }
+        Figure pr = figure("CPU of xeld / the idle core, neighbouring windows", "x", ratios);
+        pr.floor = 1;
+        pr.floorIs = "the core's own idle CPU; goal median <= 1.2";
+        pr.goal.medianRatioMax = 1.2;
+        figures_.push_back(pr);
         Figure x = figure("CPU of xeld, connected, no client", "ms/s", idleServer);
         x.floor = summarize(idleCore).median;
         x.floorIs = "the idle core's median (direct, above)";
-        x.goal.medianRatioMax = 1.2;
         figures_.push_back(x);
     }
 
