@@ -53,6 +53,17 @@ protected:
         args.insert(args.begin(), {"-a", sim.address()});
         return runXelctl(std::move(args), std::move(input));
     }
+    // A watch's Query is done once its monitor polls the levels after it.
+    void waitForMonitorAfterQuery() {
+        ASSERT_TRUE(sim.waitForLog(
+            [](const auto& l) {
+                const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
+                return q != l.end() &&
+                       std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
+            },
+            10000))
+            << sim.diagnostics();
+    }
     void poke(unsigned address, const std::vector<unsigned>& bytes) {
         std::string line = "poke " + hex(address);
         for (unsigned b : bytes) line += " " + hex(b);
@@ -247,14 +258,7 @@ TEST_F(XelctlUnit, SetIpSendsTheLineWithTheHostBitsOfTheMask) {
 TEST_F(XelctlUnit, WatchPrintsFrontPanelChangesAsEvents) {
     XelctlProcess watch({"-a", sim.address(), "watch", "--seconds", "4"});
     // Once the monitor polls, the Query is done: press the unit's buttons.
-    ASSERT_TRUE(sim.waitForLog(
-        [](const auto& l) {
-            const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
-            return q != l.end() &&
-                   std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
-        },
-        10000))
-        << sim.diagnostics();
+    ASSERT_NO_FATAL_FAILURE(waitForMonitorAfterQuery());
     ASSERT_EQ(sim.panel("button 3"), "ok");
     ASSERT_EQ(sim.panel("pin 5"), "ok");
     ASSERT_EQ(sim.panel("film on"), "ok");
@@ -293,14 +297,7 @@ TEST_F(XelctlUnit, WatchEndsCleanlyOnCtrlCOrTerm) {
 
 TEST_F(XelctlUnit, WatchInJsonIsOneObjectPerLineAndEndsOnALostLink) {
     XelctlProcess watch({"-a", sim.address(), "--json", "watch"});
-    ASSERT_TRUE(sim.waitForLog(
-        [](const auto& l) {
-            const auto q = std::find_if(l.begin(), l.end(), [](const auto& e) { return e.text == "rdeep 17 F8"; });
-            return q != l.end() &&
-                   std::any_of(q, l.end(), [](const auto& e) { return e.dir == "rx" && e.text == "vu"; });
-        },
-        10000))
-        << sim.diagnostics();
+    ASSERT_NO_FATAL_FAILURE(waitForMonitorAfterQuery());
     ASSERT_EQ(sim.panel("button 6"), "ok");
     ASSERT_TRUE(sim.waitForLog([](const auto& l) {
         return std::count_if(l.begin(), l.end(), [](const auto& e) { return e.dir == "tx" && e.text == "6\r\n>"; }) > 0;
