@@ -49,6 +49,7 @@ HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VAR
         }
         {
             std::lock_guard lock(mutex_);
+            if (forward_) forward_(e);
             queue_.push_back(std::move(e));
         }
         wake_.signal();
@@ -64,6 +65,11 @@ std::vector<ReceivedEvent> EventSink::take() {
     std::vector<ReceivedEvent> out(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
     queue_.clear();
     return out;
+}
+
+void EventSink::forwardTo(std::function<void(const ReceivedEvent&)> forward) {
+    std::lock_guard lock(mutex_);
+    forward_ = std::move(forward);
 }
 
 Subscription::Subscription(IDispatch* source, const IID& iid, IUnknown* sink) {

@@ -4,11 +4,13 @@
 //
 // Thread contract: Invoke runs on the core's monitor thread and only copies the
 // event into the queue (it never waits for the main thread); take() and fd()
-// belong to the main thread.
+// belong to the main thread. A forward, when set, also runs on the monitor
+// thread, so it must be quick and never wait for the main thread either.
 #pragma once
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +45,11 @@ public:
     int fd() const { return wake_.fd(); }
     std::vector<ReceivedEvent> take();
 
+    // Hands each event to `forward` on the monitor thread as it arrives, before
+    // it is queued for take(). Null ends it: once that call returns, no forward
+    // is running or will run.
+    void forwardTo(std::function<void(const ReceivedEvent&)> forward);
+
 private:
     explicit EventSink(const IID& iid);
     ~EventSink();
@@ -52,6 +59,7 @@ private:
     xel::sys::Event wake_;
     std::mutex mutex_;
     std::deque<ReceivedEvent> queue_;
+    std::function<void(const ReceivedEvent&)> forward_;
 };
 
 // Advises `sink` on the source's connection point for `iid` for its lifetime.

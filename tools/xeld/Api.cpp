@@ -47,12 +47,10 @@ const char kPageSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-const char* const kChannels[] = {"Left",         "Right",         "Center", "Sub",
-                                 "LeftSurround", "RightSurround", "LeftEx", "RightEx"};
-
 }  // namespace
 
-std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clients) {
+std::string metricsText(const ApiSettings& s, const Snapshot& snap, const std::map<std::string, long>& events,
+                        size_t clients) {
     using namespace prometheus;
     Registry reg;
     const Labels unit{{"unit", s.name}};
@@ -70,12 +68,10 @@ std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clien
            {"processor_guid", text(snap.unitJson(), "ProcessorGUID")}});
     auto& levels =
         BuildGauge().Name("xelor_output_level").Help("Latest output meter reading (raw 0-4095).").Register(reg);
-    for (const char* c : kChannels) {
+    for (size_t i = 0; i < std::size(kChannels); ++i) {
         Labels l = unit;
-        l["channel"] = c;
-        levels.Add(l).Set(snap.levels.is_object() && snap.levels.contains(c) && snap.levels[c].is_number()
-                              ? snap.levels[c].get<double>()
-                              : 0);
+        l["channel"] = kChannels[i];
+        levels.Add(l).Set(snap.levels ? static_cast<double>((*snap.levels)[i]) : 0);
     }
     gauge("xelor_muted", "1 when muted, as last read or set through the server.", number(snap.unitJson(), "Mute"));
     gauge("xelor_film_mode", "1 in film (bypass) mode.", number(snap.unitJson(), "Film"));
@@ -86,11 +82,11 @@ std::string metricsText(const ApiSettings& s, const Snapshot& snap, size_t clien
     };
     counter("xelor_reconnects_total", "Links re-established after a loss.", static_cast<double>(snap.reconnects));
     counter("xelor_comm_failures_total", "Link failures the core reported.", static_cast<double>(snap.commFailures));
-    auto& events = BuildCounter().Name("xelor_events_total").Help("Events sent to the event streams.").Register(reg);
-    for (const auto& [name, n] : snap.events) {
+    auto& sent = BuildCounter().Name("xelor_events_total").Help("Events sent to the event streams.").Register(reg);
+    for (const auto& [name, n] : events) {
         Labels l = unit;
         l["event"] = name;
-        events.Add(l).Increment(static_cast<double>(n));
+        sent.Add(l).Increment(static_cast<double>(n));
     }
     gauge("xelor_clients", "Open event streams.", static_cast<double>(clients));
     return TextSerializer().Serialize(reg.Collect());
@@ -147,7 +143,8 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
     });
 
     server.Get("/metrics", [&owner, &hub, settings](const httplib::Request&, httplib::Response& res) {
-        res.set_content(metricsText(settings, *owner.snapshot(), hub.clients()), "text/plain; version=0.0.4");
+        res.set_content(metricsText(settings, *owner.snapshot(), hub.counts(), hub.clients()),
+                        "text/plain; version=0.0.4");
     });
 
     server.Get("/v1/unit", [&owner, settings](const httplib::Request&, httplib::Response& res) {
@@ -161,7 +158,7 @@ void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& 
         r.body["token_required"] = !settings.token.empty();
         r.body["ex_threshold"] = settings.exThreshold;
         r.body["unit"] = snap->unitJson();
-        r.body["levels"] = snap->levels;
+        r.body["levels"] = snap->levelsJson();
         send(res, r);
     });
 

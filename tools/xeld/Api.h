@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "tools/xeld/Hub.h"
@@ -22,7 +23,8 @@ namespace xeld {
 void installRoutes(httplib::Server& server, const ApiSettings& settings, Owner& owner, Hub& hub,
                    std::function<void(const std::string&)> log);
 
-// The Prometheus text exposition of one snapshot.
-std::string metricsText(const ApiSettings& settings, const Snapshot& snap, size_t clients);
+// The Prometheus text exposition of one snapshot and the hub's figures.
+std::string metricsText(const ApiSettings& settings, const Snapshot& snap, const std::map<std::string, long>& events,
+                        size_t clients);
 
 }  // namespace xeld

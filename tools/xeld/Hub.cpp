@@ -17,8 +17,14 @@ void Hub::close(const std::shared_ptr<Client>& client) {
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
 }
 
-void Hub::publish(const std::string& name, const std::string& json) {
-    const std::string frame = "event: " + name + "\ndata: " + json + "\n\n";
+void Hub::publish(const std::string& name, const std::function<std::string()>& json) {
+    {
+        std::lock_guard lock(mutex_);
+        ++counts_[name];
+        if (clients_.empty()) return;
+    }
+    // Made outside the lock, so a level frame never holds up an event's.
+    const std::string frame = "event: " + name + "\ndata: " + json() + "\n\n";
     std::lock_guard lock(mutex_);
     for (auto it = clients_.begin(); it != clients_.end();) {
         Client& c = **it;
@@ -46,6 +52,11 @@ std::optional<std::string> Hub::next(Client& client, int waitMs, bool& ended) {
     std::string frame = std::move(client.queue.front());
     client.queue.pop_front();
     return frame;
+}
+
+std::map<std::string, long> Hub::counts() const {
+    std::lock_guard lock(mutex_);
+    return counts_;
 }
 
 size_t Hub::clients() const {

@@ -1,14 +1,18 @@
-// The event streams: one bounded queue per client. The owner thread publishes
-// into every queue without ever waiting; a client whose queue is full is
-// dropped, so a reader that stalls never slows the monitor or the others.
+// The event streams: one bounded queue per client. The core's events are
+// published from its monitor thread, the levels and link states from the owner
+// thread, into every queue without ever waiting; a client whose queue is full
+// is dropped, so a reader that stalls never slows the monitor or the others.
+// The hub also counts every event it was given, streams open or not.
 //
-// Thread contract: publish() runs on the owner thread; open(), next() and
-// close() on the HTTP thread serving that stream; shutdown() on any thread.
+// Thread contract: publish() and counts() run on any thread; open(), next()
+// and close() on the HTTP thread serving that stream; shutdown() on any thread.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,8 +30,14 @@ public:
     // A new stream, or nullptr when maxClients are open already (or shutting down).
     std::shared_ptr<Client> open();
     void close(const std::shared_ptr<Client>& client);
-    // One "event:/data:" frame to every client.
-    void publish(const std::string& name, const std::string& json);
+    // One "event:/data:" frame to every client. `json` is made only when a
+    // stream is open: an idle server builds no frames.
+    void publish(const std::string& name, const std::function<std::string()>& json);
+    void publish(const std::string& name, const std::string& json) {
+        publish(name, [&json] { return json; });
+    }
+    // How many events of each name were published.
+    std::map<std::string, long> counts() const;
     // The next frame for `client`; nullopt after waitMs without one; throws
     // nothing: `ended` is set when the client was dropped or the hub shut down.
     std::optional<std::string> next(Client& client, int waitMs, bool& ended);
@@ -39,6 +49,7 @@ private:
     const size_t queueLimit_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Client>> clients_;
+    std::map<std::string, long> counts_;
     bool down_ = false;
 };
 

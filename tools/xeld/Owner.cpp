@@ -253,18 +253,66 @@ void Owner::setState(LinkState s) {
     nlohmann::ordered_json j;
     j["event"] = "State";
     j["state"] = stateName(s);
-    ++current_.events["State"];
     publish();
     hub_.publish("State", j.dump());
 }
 
+nlohmann::ordered_json Snapshot::levelsJson() const {
+    if (!levels) return nullptr;
+    nlohmann::ordered_json j;
+    for (size_t i = 0; i < std::size(kChannels); ++i) j[kChannels[i]] = (*levels)[i];
+    return j;
+}
+
 void Owner::publish() {
-    auto snap = std::make_shared<const Snapshot>(current_);
+    auto snap = std::make_shared<Snapshot>(current_);
     std::lock_guard lock(snapMutex_);
+    std::erase_if(reported_, [&](const auto& r) { return r.second.event <= readAfter_; });
+    if (!reported_.empty() && snap->unit && snap->unit->is_object()) {
+        auto unit = std::make_shared<nlohmann::ordered_json>(*snap->unit);
+        for (const auto& [key, r] : reported_) (*unit)[key] = r.value;
+        snap->unit = std::move(unit);
+    }
     published_ = std::move(snap);
 }
 
+uint64_t Owner::eventsSoFar() const {
+    std::lock_guard lock(snapMutex_);
+    return eventCount_;
+}
+
+// On the monitor thread, as the core raises the event.
+void Owner::forward(const xelctl::ReceivedEvent& e) {
+    try {
+        nlohmann::ordered_json j = xelctl::eventJson(e, eventInfo_);
+        const char* key = e.id == xel::DISPID_InputChange        ? "CurrentFormat"
+                          : e.id == xel::DISPID_AutomationChange ? "Pin"
+                          : e.id == xel::DISPID_ModeChange       ? "Film"
+                                                                 : nullptr;
+        if (key && e.args.size() == 1 && e.args[0].vt == VT_I4) {
+            // ModeChange reports the mode (1 digital, 0 film); the unit object shows Film.
+            const LONG v = e.args[0].lVal;
+            nlohmann::ordered_json value =
+                e.id == xel::DISPID_ModeChange ? nlohmann::ordered_json(v == 0) : nlohmann::ordered_json(v);
+            std::lock_guard lock(snapMutex_);
+            reported_[key] = {value, ++eventCount_};
+            if (published_->unit && published_->unit->is_object()) {
+                auto snap = std::make_shared<Snapshot>(*published_);
+                auto unit = std::make_shared<nlohmann::ordered_json>(*snap->unit);
+                (*unit)[key] = std::move(value);
+                snap->unit = std::move(unit);
+                published_ = std::move(snap);
+            }
+        }
+        hub_.publish(j.value("event", std::string("Event")), j.dump());
+    } catch (const std::exception& ex) {
+        // Out of memory: the owner still takes the event from the queue.
+        settings_.log(std::string("an event was not sent: ") + ex.what());
+    }
+}
+
 void Owner::refreshUnit() {
+    const uint64_t seen = eventsSoFar();
     std::ostringstream out;
     xelctl::Options options;
     options.json = true;
@@ -272,6 +320,7 @@ void Owner::refreshUnit() {
     try {
         xelctl::runQuery(ctx, {});
         current_.unit = std::make_shared<const nlohmann::ordered_json>(nlohmann::ordered_json::parse(out.str()));
+        readAfter_ = seen;
     } catch (const std::exception& e) {
         settings_.log(std::string("cannot read the unit's settings: ") + e.what());
     }
@@ -283,6 +332,7 @@ void Owner::refreshUnit() {
 // formats' settings change only through requests, which refresh everything.
 void Owner::refreshSwitches() {
     if (!current_.unit || !current_.unit->is_object()) return refreshUnit();
+    const uint64_t seen = eventsSoFar();
     auto unit = std::make_shared<nlohmann::ordered_json>(*current_.unit);
     static const std::pair<const char*, const char16_t*> kSwitches[] = {
         {"Format", u"CurrentFormat"}, {"Format", u"Pin"}, {"Format", u"Film"}, {"Xel", u"Mute"}};
@@ -298,23 +348,19 @@ void Owner::refreshSwitches() {
         (*unit)[std::string(name, name + std::char_traits<char16_t>::length(name))] = xelctl::valueJson(value);
     }
     current_.unit = std::move(unit);
+    readAfter_ = seen;
 }
 
 void Owner::readLevels() {
-    const auto& vu = session_->members("VU");
-    const MemberInfo* rl = nullptr;
-    for (const MemberInfo& m : vu)
-        if (m.name == "ReadLevels") rl = &m;
-    if (!rl) return;
-    std::vector<Variant> slots(rl->params.size());
+    if (!readLevels_ || readLevels_->params.size() != std::size(kChannels)) return;
+    std::vector<Variant> slots(readLevels_->params.size());
     std::vector<Variant> args;
     for (Variant& slot : slots) args.push_back(Variant::refTo(&slot));
-    if (xelctl::invoke(session_->object("VU"), rl->id, DISPATCH_METHOD, args, nullptr) != S_OK) return;
-    nlohmann::ordered_json j = xelctl::levelsJson(slots, *rl);
-    hub_.publish("Levels", j.dump());
-    ++current_.events["Levels"];
-    j.erase("event");
-    current_.levels = std::move(j);
+    if (xelctl::invoke(vu_, readLevels_->id, DISPATCH_METHOD, args, nullptr) != S_OK) return;
+    hub_.publish("Levels", [&] { return xelctl::levelsJson(slots, *readLevels_).dump(); });
+    std::array<long, std::size(kChannels)> reading{};
+    for (size_t i = 0; i < reading.size(); ++i) reading[i] = slots[i].vt == VT_I4 ? slots[i].lVal : 0;
+    current_.levels = reading;
     publish();
 }
 
@@ -353,12 +399,15 @@ void Owner::run() {
     std::mt19937 random(std::random_device{}());
     ComPtr<xelctl::EventSink> sink;
     std::unique_ptr<xelctl::Subscription> subscription;
-    std::vector<MemberInfo> events;
     try {
         session_ = std::make_unique<xelctl::Session>(settings_.address);
         IDispatch* core = session_->core();
-        events = xelctl::describeSource(core, xel::DIID__IXelEvents);
+        eventInfo_ = xelctl::describeSource(core, xel::DIID__IXelEvents);
+        vu_ = session_->object("VU");
+        for (const MemberInfo& m : session_->members("VU"))
+            if (m.name == "ReadLevels") readLevels_ = &m;
         sink = xelctl::EventSink::create(xel::DIID__IXelEvents);
+        sink->forwardTo([this](const xelctl::ReceivedEvent& e) { forward(e); });
         subscription = std::make_unique<xelctl::Subscription>(core, xel::DIID__IXelEvents, sink.get());
         (void)session_->status();
     } catch (const xelctl::Failure& f) {
@@ -411,8 +460,10 @@ void Owner::run() {
         pollfd fds[3] = {
             {wakeFd_, POLLIN, 0}, {sink->fd(), POLLIN, 0}, {monitor ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
         (void)::poll(fds, 3, static_cast<int>(std::min<long>(waitMs, 1000)));
-        uint64_t drained;
-        (void)!::read(wakeFd_, &drained, sizeof drained);
+        if (fds[0].revents & POLLIN) {
+            uint64_t drained;
+            (void)!::read(wakeFd_, &drained, sizeof drained);
+        }
 
         if (fds[2].revents & POLLIN) {
             if (udev_device* d = udev_monitor_receive_device(monitor)) {
@@ -435,9 +486,10 @@ void Owner::run() {
             nextTry = Clock::now();
         }
 
-        // The snapshot is brought up to date before the events go out, so a
-        // client that reacts to one reads the new state.
-        const std::vector<xelctl::ReceivedEvent> received = sink->take();
+        // The events went out already (forward); here the owner reads the
+        // switches they report and acts on a failed link.
+        const std::vector<xelctl::ReceivedEvent> received =
+            (fds[1].revents & POLLIN) ? sink->take() : std::vector<xelctl::ReceivedEvent>{};
         const bool changed =
             std::any_of(received.begin(), received.end(), [](const auto& e) { return e.id != xel::DISPID_CommFail; });
         if (changed && current_.state == LinkState::Connected) {
@@ -445,10 +497,6 @@ void Owner::run() {
             publish();
         }
         for (const xelctl::ReceivedEvent& e : received) {
-            nlohmann::ordered_json j = xelctl::eventJson(e, events);
-            const std::string name = j.value("event", std::string("Event"));
-            ++current_.events[name];
-            hub_.publish(name, j.dump());
             if (e.id == xel::DISPID_CommFail) {
                 settings_.log("the link failed (CommFail)");
                 commFailed();
@@ -509,6 +557,7 @@ void Owner::run() {
     setState(LinkState::Stopped);
     if (monitor) udev_monitor_unref(monitor);
     if (u) udev_unref(u);
+    sink->forwardTo(nullptr);
     subscription.reset();
     sink.reset();
     session_.reset();

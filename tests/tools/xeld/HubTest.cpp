@@ -33,6 +33,15 @@ TEST(XeldHub, DropsAFullClientAndKeepsTheOthers) {
     EXPECT_FALSE(hub.next(*reader, 1000, ended));
     EXPECT_TRUE(ended);
     EXPECT_EQ(hub.open(), nullptr);
+
+    // Every event is counted; with no stream open (shut down), no frame is made.
+    bool made = false;
+    hub.publish("Levels", [&] {
+        made = true;
+        return std::string("{}");
+    });
+    EXPECT_FALSE(made);
+    EXPECT_EQ(hub.counts().at("Levels"), 11);
 }
 
 }  // namespace

@@ -278,9 +278,14 @@ TEST_F(XeldServer, EventStreamsAreBoundedAndIndependent) {
     ASSERT_EQ(sim.panel("pin 9"), "ok");
     EXPECT_NE(streams[0]->read("\"event\":\"AutomationChange\"", 10000).find("AutomationChange"), std::string::npos);
     EXPECT_EQ(getJson("/v1/unit")["unit"]["Pin"], 9);
+    // The event reports the mode (0 film); the unit object shows Film.
+    ASSERT_EQ(sim.panel("film on"), "ok");
+    EXPECT_NE(streams[0]->read("{\"event\":\"ModeChange\",\"Mode\":0}", 10000).find("ModeChange"), std::string::npos);
+    EXPECT_EQ(getJson("/v1/unit")["unit"]["Film"], true);
     metrics = xeld.client()->Get("/metrics");
     ASSERT_TRUE(metrics);
     EXPECT_NE(metrics->body.find("xelor_automation_pin{unit=\"booth1\"} 9"), std::string::npos) << metrics->body;
+    EXPECT_NE(metrics->body.find("xelor_film_mode{unit=\"booth1\"} 1"), std::string::npos) << metrics->body;
 
     EXPECT_EQ(xeld.stop(), 0) << xeld.stderrText();
     for (auto& s : streams) {
