@@ -223,8 +223,18 @@ TEST_F(XeldServer, RefusesBadRequestsWithoutTouchingTheUnit) {
 }
 
 // Headers beyond 8 KiB are refused; a client that sends its headers slowly
-// holds only its own connection, which the server ends.
+// holds only its own connection, which the server ends. An answered
+// connection is closed at once rather than kept waiting for another request.
 TEST_F(XeldServer, BoundsHeadersAndSlowClients) {
+    {
+        Raw once(xeld.port());
+        once.send("GET /healthz HTTP/1.1\r\nHost: " + xeld.listen() + "\r\n\r\n");
+        const std::string got = once.read("never", 2000);
+        EXPECT_EQ(statusOf(got), 200) << got;
+        EXPECT_NE(got.find("Connection: close"), std::string::npos) << got;
+        char probe;
+        EXPECT_EQ(::recv(once.fd, &probe, 1, MSG_DONTWAIT), 0) << "still open";
+    }
     {
         Raw big(xeld.port());
         std::string request = "GET /v1/unit HTTP/1.1\r\nHost: " + xeld.listen() + "\r\n";
