@@ -19,7 +19,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -138,7 +137,7 @@ private:
     std::atomic<bool> deviceAdded_{false};
 
     std::mutex jobsMutex_;
-    std::deque<std::shared_ptr<Job>> jobs_;
+    std::vector<std::shared_ptr<Job>> jobs_;
 
     // Set before the events are subscribed to, read-only after.
     std::vector<xelctl::MemberInfo> eventInfo_;
