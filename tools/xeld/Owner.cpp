@@ -268,6 +268,11 @@ void Owner::publish() {
     auto snap = std::make_shared<Snapshot>(current_);
     std::lock_guard lock(snapMutex_);
     std::erase_if(reported_, [&](const auto& r) { return r.second.event <= readAfter_; });
+    publishLocked(std::move(snap));
+}
+
+// With snapMutex_ held: the switches events reported go on top.
+void Owner::publishLocked(std::shared_ptr<Snapshot> snap) {
     if (!reported_.empty() && snap->unit && snap->unit->is_object()) {
         auto unit = std::make_shared<nlohmann::ordered_json>(*snap->unit);
         for (const auto& [key, r] : reported_) (*unit)[key] = r.value;
@@ -295,14 +300,8 @@ void Owner::forward(const xelctl::ReceivedEvent& e) {
             nlohmann::ordered_json value =
                 e.id == xel::DISPID_ModeChange ? nlohmann::ordered_json(v == 0) : nlohmann::ordered_json(v);
             std::lock_guard lock(snapMutex_);
-            reported_[key] = {value, ++eventCount_};
-            if (published_->unit && published_->unit->is_object()) {
-                auto snap = std::make_shared<Snapshot>(*published_);
-                auto unit = std::make_shared<nlohmann::ordered_json>(*snap->unit);
-                (*unit)[key] = std::move(value);
-                snap->unit = std::move(unit);
-                published_ = std::move(snap);
-            }
+            reported_[key] = {std::move(value), ++eventCount_};
+            publishLocked(std::make_shared<Snapshot>(*published_));
         }
         hub_.publish(j.value("event", std::string("Event")), j.dump());
     } catch (const std::exception& ex) {

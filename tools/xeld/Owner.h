@@ -125,6 +125,7 @@ private:
     uint64_t eventsSoFar() const;
     void readLevels();
     void publish();
+    void publishLocked(std::shared_ptr<Snapshot> snap);
     void forward(const xelctl::ReceivedEvent& e);
 
     Settings settings_;
